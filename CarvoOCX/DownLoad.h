@@ -1,0 +1,142 @@
+#pragma once
+// The DownLoad control: fetches one file over HTTP into a local file and tells its host
+// everything through events. Hosts reach it late-bound (Dispatch) and hear it through its
+// connection point; the container drives its persistence and size (OleControl).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "automation/Container.h"
+#include "automation/Dispatch.h"
+#include "automation/Events.h"
+#include "automation/PropertyBag.h"
+#include "host/HostServices.h"
+#include "inet/ConnectionState.h"
+#include "inet/Transfer.h"
+#include "Library.h"
+#include "TypeLib.h"
+
+namespace carvo {
+
+// What the control needs from its surroundings; every piece can be replaced in tests.
+struct DownLoadEnvironment {
+    // Creates the transfer component i1; it yields through the function it is given.
+    std::function<std::unique_ptr<Transfer>(YieldFn)> makeTransfer;
+    // The connected-state query behind CheckConnection.
+    ConnectionQuery connectionQuery;
+    // The decimal separator of rates; 0 takes the user's regional settings.
+    char decimalPoint = 0;
+};
+
+inline constexpr const char* kDefaultUrl = "http://www.carvo-software.com.br/";
+inline constexpr const char* kDefaultSaveLocation = "C:\\Arquivo.tmp";
+inline constexpr std::int32_t kDefaultChunk = 1024;
+
+class DownLoad final : public Dispatch, public OleControl {
+public:
+    explicit DownLoad(DownLoadEnvironment env = {});
+    ~DownLoad() override;
+    DownLoad(const DownLoad&) = delete;
+    DownLoad& operator=(const DownLoad&) = delete;
+
+    // Dispatch
+    const InterfaceInfo& typeInfo() const override;
+    Variant invoke(DispId id, InvokeKind kind, std::span<Variant> args) override;
+
+    // OleControl
+    void setClientSite(ContainerSite* site) override { site_ = site; }
+    void initNew() override;
+    void load(PropertyBag& bag) override;
+    void save(PropertyBag& bag) override;
+    void resize(const Extent& requested) override;
+    Extent extent() const override { return extent_; }
+    bool visibleAtRunTime() const override { return false; }
+    std::uint32_t miscStatus() const override;
+    std::vector<Guid> propertyPages() const override;
+    ConnectionPoint& connectionPoint() override { return events_; }
+
+    // The members of _DownLoad, callable directly by C++ hosts and tests.
+    std::string FileName() const;
+    VBool InDL() const { return InDL_; }
+    VBool AResume() const { return ResumeSupported_; }
+    VBool CPause() const { return CPause_; }
+    VBool ccancel() const { return ccancel_; }
+    std::int32_t ROLLBACK() const { return ROLLBACK_; }
+    void setROLLBACK(std::int32_t v);
+    VBool ResumeSupported() const { return ResumeSupported_; }
+    VBool Connected() const { return Connected_; }
+    VBool PromptOverwrite() const { return PromptOverwrite_; }
+    void setPromptOverwrite(VBool v);
+    VBool OnlineCheck() const { return OnlineCheck_; }
+    void setOnlineCheck(VBool v);
+    VBool KeepType() const { return KeepType_; }
+    void setKeepType(VBool v);
+    VBool FileExists() const { return FileExists_; }
+    std::int32_t FileSize() const { return FileSize_; }
+    std::string Url() const { return Url_; }
+    void setUrl(std::string v);
+    std::int32_t CHUNK() const { return CHUNK_; }
+    void setCHUNK(std::int32_t v);
+    std::string SaveLocation() const { return SaveLocation_; }
+    void setSaveLocation(std::string v);
+
+    void GetFileInformation();
+    void DownLoadFile();  // the method DownLoad (the class name takes the plain name)
+    void Cancel();
+    void DLResume();
+    void Pause(VBool blnPause);
+
+    // Run-time fields without a property, for hosts written in C++ and for tests.
+    std::int32_t BytesReceived() const { return BytesReceived_; }
+    float BytesPerSecond() const { return BytesPerSecond_; }
+    float SecondsLeft() const { return SecondsLeft_; }
+    Transfer& i1() { return *i1_; }
+
+private:
+    HostServices& host();
+    void notify(std::string_view name);
+    std::int16_t CheckConnection();
+
+    // Events.
+    void raise(DispId id, Variant arg);
+    void raise(DispId id);
+    void raiseStatus(std::string text);
+    void raiseCode(std::int32_t code);
+    void raiseError(std::string text);
+
+    LiveObject live_;
+    ContainerSite* site_ = nullptr;
+    DownLoadEnvironment env_;
+    char decimalPoint_;
+    ConnectionPoint events_;
+    Extent extent_{kControlExtentTwips, kControlExtentTwips};
+    std::unique_ptr<HostServices> fallbackHost_;
+    std::unique_ptr<Transfer> i1_;
+
+    // Instance state, in declaration order.
+    VBool ResumeSupported_ = VFalse;
+    VBool ccancel_ = VFalse;
+    VBool CPause_ = VFalse;
+    std::string Url_;
+    std::int32_t FileSize_ = 0;
+    std::int32_t CHUNK_ = 0;
+    VBool FileExists_ = VFalse;
+    std::int32_t BytesReceived_ = 0;
+    std::string SaveLocation_;
+    VBool KeepType_ = VFalse;
+    VBool OnlineCheck_ = VFalse;
+    VBool PromptOverwrite_ = VFalse;
+    VBool Connected_ = VFalse;
+    std::int32_t ROLLBACK_ = 0;
+    VBool InDL_ = VFalse;
+    double StartTime_ = 0;  // a monotonic reading, not a time of day
+    float SecondsLeft_ = 0;
+    float BytesPerSecond_ = 0;
+};
+
+// Creates a DownLoad with the real transfer component and connection query.
+std::shared_ptr<DownLoad> createDownLoad();
+
+}  // namespace carvo

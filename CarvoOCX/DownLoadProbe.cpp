@@ -1,0 +1,120 @@
+// GetFileInformation: the header probe. Sends the GET, waits for the response while letting
+// the host's message loop run, and sets FileExists, ResumeSupported, FileSize and StartTime
+// from the status line and Content-Length. The request stays open for DownLoad to read.
+
+#include <charconv>
+
+#include "DownLoad.h"
+#include "Formatting.h"
+
+namespace carvo {
+
+namespace {
+
+// Characters `from` to `from + count - 1` (1-based) of a UTF-8 text, as far as they exist.
+std::string mid(std::string_view s, std::size_t from, std::size_t count) {
+    std::size_t ch = 0, b = std::string_view::npos, e = s.size();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+        ++ch;
+        if (ch == from) b = i;
+        if (ch == from + count) {
+            e = i;
+            break;
+        }
+    }
+    return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b));
+}
+
+bool isSuccessStatus(std::string_view code) {
+    int value = 0;
+    auto [p, ec] = std::from_chars(code.data(), code.data() + code.size(), value);
+    return ec == std::errc() && p == code.data() + code.size() && value >= 200 && value <= 299;
+}
+
+}  // namespace
+
+void DownLoad::GetFileInformation() {
+    if (ccancel_) ccancel_ = VFalse;  // a cancel left over from an earlier transfer
+    try {
+        if (OnlineCheck_) {
+            if (CheckConnection() == 0) {
+                host().messageBox("Não foi possível detectar uma conexão ativa com a Internet.",
+                                  mb::OkOnly | mb::Exclamation, "Carvo");
+                Connected_ = VFalse;
+                raiseCode(5);
+                raiseError("Conexão com a Internet não encontrada!");
+                raiseStatus("Não há Conexão ativa com a Internet!");
+                return;
+            }
+            Connected_ = VTrue;
+        }
+        i1_->setUrl(Url_);
+        i1_->execute("GET");
+        raiseStatus("Iniciando Conexão...");
+        while (i1_->stillExecuting()) host().yield();
+        raiseStatus("Conexão Aceita, Recebendo Informações.");
+
+        auto honourCancel = [this] {
+            ccancel_ = VFalse;
+            raiseCode(4);
+            raiseStatus("Cancelado.");
+        };
+        if (ccancel_) return honourCancel();
+
+        const std::string header = i1_->getHeader();
+        const std::string code = mid(header, 10, 3);
+        if (code == "401") {
+            raiseStatus("Acesso Não Autorizado, Download Interrompido!");
+            raiseCode(401);
+            raiseError("Acesso Não Autorizado!");
+            ResumeSupported_ = VFalse;
+            i1_->cancel();
+            FileExists_ = VTrue;
+            FileSize_ = 0;
+            return;
+        }
+        if (code == "403") {
+            raiseStatus("Acesso Negado, Download Interrompido!");
+            raiseCode(403);
+            raiseError("Acesso Negado!");
+            ResumeSupported_ = VFalse;
+            FileExists_ = VTrue;
+            FileSize_ = 0;
+            i1_->cancel();
+            return;
+        }
+        if (code == "404") {
+            raiseError("Arquivo Não Encontrado!");
+            raiseStatus("Arquivo Não Encontrado!");
+            raiseCode(2);
+            FileExists_ = VFalse;
+            FileSize_ = 0;
+            i1_->cancel();
+            return;
+        }
+        if (!isSuccessStatus(code)) {
+            // A server error page or an unfollowed redirect is not the file: never let it be
+            // saved (and later run) as if it were.
+            FileExists_ = VFalse;
+            FileSize_ = 0;
+            i1_->cancel();
+            throw ComError(hr::Fail, "HTTP status " + code);
+        }
+        if (ccancel_) return honourCancel();
+
+        ResumeSupported_ = toVBool(mid(header, 6, 3) == "1.1");
+        FileExists_ = VTrue;
+        // Elapsed time is measured on a monotonic clock; the second taken off keeps the first
+        // rate finite, as before.
+        StartTime_ = host().monotonicSeconds() - 1.0;
+        FileSize_ = Variant(i1_->getHeader("Content-Length")).toLong();
+        raiseStatus("Informações Recebidas!");
+    } catch (const std::exception&) {
+        raiseError("Erro ao Ler Cabeçalho do Arquivo.");
+        raiseStatus("Erro Ao Ler Cabeçalho do Arquivo!");
+        raiseCode(1);
+    }
+}
+
+}  // namespace carvo

@@ -1,0 +1,1 @@
+#include "automation/ClassFactory.h"

@@ -1,0 +1,282 @@
+#include "automation/PropertyBag.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "automation/ComError.h"
+
+namespace carvo {
+
+namespace {
+
+bool isNumeric(VarType t) {
+    return t == VarType::Integer || t == VarType::Long || t == VarType::Single ||
+           t == VarType::Double;
+}
+
+const char* typeName(VarType t) {
+    switch (t) {
+        case VarType::Empty: return "Empty";
+        case VarType::String: return "String";
+        case VarType::Boolean: return "Boolean";
+        case VarType::Integer: return "Integer";
+        case VarType::Long: return "Long";
+        case VarType::Single: return "Single";
+        case VarType::Double: return "Double";
+        case VarType::Bytes: return "Bytes";
+    }
+    return "Empty";
+}
+
+std::string hexBytes(const ByteArray& b) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (auto c : b) {
+        s.push_back(digits[c >> 4]);
+        s.push_back(digits[c & 15]);
+    }
+    return s;
+}
+
+std::string numberText(const Variant& v) {
+    char buf[64];
+    if (v.type() == VarType::Single) {
+        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v.toSingle()));
+    } else {
+        std::snprintf(buf, sizeof buf, "%.17g", v.toDouble());
+    }
+    return buf;
+}
+
+std::string trim(std::string_view s) {
+    std::size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string_view::npos) return {};
+    std::size_t e = s.find_last_not_of(" \t\r");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+// Parses "Type Value" into a Variant; false when malformed.
+bool parseTyped(std::string_view rest, Variant& out) {
+    std::size_t sp = rest.find(' ');
+    std::string type(rest.substr(0, sp));
+    std::string_view value = sp == std::string_view::npos ? std::string_view{} : rest.substr(sp + 1);
+    try {
+        if (type == "Empty") {
+            out = Variant();
+        } else if (type == "String") {
+            std::size_t pos = 0;
+            std::string text;
+            if (!unquoteText(value, pos, text)) return false;
+            out = Variant(std::move(text));
+        } else if (type == "Boolean") {
+            out = Variant::fromBool(static_cast<VBool>(std::stoi(std::string(value))));
+        } else if (type == "Integer") {
+            out = Variant(static_cast<std::int16_t>(std::stoi(std::string(value))));
+        } else if (type == "Long") {
+            long long l = std::stoll(std::string(value));
+            if (l < INT32_MIN || l > INT32_MAX) return false;
+            out = Variant(static_cast<std::int32_t>(l));
+        } else if (type == "Single") {
+            out = Variant(std::stof(std::string(value)));
+        } else if (type == "Double") {
+            out = Variant(std::stod(std::string(value)));
+        } else if (type == "Bytes") {
+            ByteArray b;
+            std::string v = trim(value);
+            if (v.size() % 2) return false;
+            for (std::size_t i = 0; i < v.size(); i += 2)
+                b.push_back(static_cast<std::uint8_t>(std::stoi(v.substr(i, 2), nullptr, 16)));
+            out = Variant(std::move(b));
+        } else {
+            return false;
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool sameValue(const Variant& a, const Variant& b) {
+    if (isNumeric(a.type()) && isNumeric(b.type())) return a.toDouble() == b.toDouble();
+    return a == b;
+}
+
+std::string quoteText(std::string_view text) {
+    std::string s = "\"";
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': s += "\\\""; break;
+            case '\\': s += "\\\\"; break;
+            case '\n': s += "\\n"; break;
+            case '\r': s += "\\r"; break;
+            case '\t': s += "\\t"; break;
+            default:
+                if (u < 0x20 || u == 0x7f) {
+                    char buf[5];
+                    std::snprintf(buf, sizeof buf, "\\x%02x", u);
+                    s += buf;
+                } else {
+                    s.push_back(c);  // UTF-8 passes through unchanged
+                }
+        }
+    }
+    s.push_back('"');
+    return s;
+}
+
+bool unquoteText(std::string_view line, std::size_t& pos, std::string& out) {
+    if (pos >= line.size() || line[pos] != '"') return false;
+    out.clear();
+    for (std::size_t i = pos + 1; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '"') {
+            pos = i + 1;
+            return true;
+        }
+        if (c != '\\') {
+            out.push_back(c);
+            continue;
+        }
+        if (++i >= line.size()) return false;
+        switch (line[i]) {
+            case '"': out.push_back('"'); break;
+            case '\\': out.push_back('\\'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'x': {
+                if (i + 2 >= line.size()) return false;
+                std::string hex(line.substr(i + 1, 2));
+                char* end = nullptr;
+                long v = std::strtol(hex.c_str(), &end, 16);
+                if (end != hex.c_str() + 2) return false;
+                out.push_back(static_cast<char>(v));
+                i += 2;
+                break;
+            }
+            default: return false;
+        }
+    }
+    return false;
+}
+
+Variant TextPropertyBag::read(std::string_view key, const Variant& defaultValue) {
+    for (const auto& [k, v] : entries_)
+        if (k == key) return v;
+    return defaultValue;
+}
+
+void TextPropertyBag::write(std::string_view key, const Variant& value, const Variant& defaultValue) {
+    if (sameValue(value, defaultValue)) {
+        std::erase_if(entries_, [key](const auto& e) { return e.first == key; });
+        return;
+    }
+    set(key, value);
+}
+
+void TextPropertyBag::set(std::string_view key, Variant value) {
+    for (auto& [k, v] : entries_) {
+        if (k == key) {
+            v = std::move(value);
+            return;
+        }
+    }
+    entries_.emplace_back(std::string(key), std::move(value));
+}
+
+bool TextPropertyBag::contains(std::string_view key) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [key](const auto& e) { return e.first == key; });
+}
+
+std::string TextPropertyBag::serialize() const {
+    std::string out;
+    for (const auto& [k, v] : entries_) {
+        out += k;
+        out += " = ";
+        out += typeName(v.type());
+        switch (v.type()) {
+            case VarType::Empty: break;
+            case VarType::String: out += ' ' + quoteText(v.str()); break;
+            case VarType::Boolean:
+            case VarType::Integer:
+            case VarType::Long: out += ' ' + std::to_string(v.toLong()); break;
+            case VarType::Single:
+            case VarType::Double: out += ' ' + numberText(v); break;
+            case VarType::Bytes: out += ' ' + hexBytes(v.bytes()); break;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+TextPropertyBag TextPropertyBag::parse(std::string_view text) {
+    TextPropertyBag bag;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t nl = text.find('\n', start);
+        std::string_view line =
+            text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+        start = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::size_t eq = line.find(" = ");
+        if (line.empty() || line[0] == '#' || eq == std::string_view::npos) continue;
+        Variant v;
+        if (parseTyped(line.substr(eq + 3), v)) bag.set(trim(line.substr(0, eq)), std::move(v));
+    }
+    return bag;
+}
+
+TextPropertyBag TextPropertyBag::loadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return parse(ss.str());
+}
+
+void TextPropertyBag::saveFile(const std::filesystem::path& path) const {
+    writeFileAtomically(path, serialize());
+}
+
+void writeFileAtomically(const std::filesystem::path& path, std::string_view content) {
+    std::filesystem::path tmp = path;
+    tmp += ".tmp-" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + tmp.string());
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            throw std::system_error(err, std::generic_category(), "write " + tmp.string());
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        throw std::system_error(err, std::generic_category(), "flush " + tmp.string());
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        ::unlink(tmp.c_str());
+        throw std::system_error(ec, "rename to " + path.string());
+    }
+}
+
+}  // namespace carvo

@@ -1,0 +1,7 @@
+#include "inet/ConnectionState.h"
+
+namespace carvo {
+
+ConnectedState queryConnectedState() { return {}; }
+
+}  // namespace carvo

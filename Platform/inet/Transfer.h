@@ -1,0 +1,51 @@
+#pragma once
+// The HTTP transfer component a DownLoad control owns as i1: six operations, polled by the
+// control. Execute returns at once; the response is readable once StillExecuting is false.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "automation/Variant.h"
+
+namespace carvo {
+
+class Transfer {
+public:
+    virtual ~Transfer() = default;
+
+    // Property put URL: the address the next execute requests. Putting it again while a
+    // response is open leaves that response readable.
+    virtual void setUrl(std::string url) = 0;
+    virtual const std::string& url() const = 0;
+    // Starts operation (always "GET" here) on url(); extraHeaders are full header lines
+    // separated by CRLF (a resume passes "Range: bytes=N-"). Returns at once.
+    virtual void execute(std::string_view operation = "GET", std::string_view extraHeaders = {}) = 0;
+    // True while the request runs and the final response's headers are not yet in.
+    virtual bool stillExecuting() = 0;
+    // The header block of the final response, status line first, lines separated by CRLF.
+    virtual std::string getHeader() = 0;
+    // One header's value ("" when absent), name matched without regard to case.
+    virtual std::string getHeader(std::string_view name) = 0;
+    // The next min(size, bytes left) bytes of the body, waiting for them. Throws ComError on
+    // a failed request, a body cut short, or when no response is open.
+    virtual ByteArray getChunk(std::int32_t size) = 0;
+    // Ends the request in progress, if any.
+    virtual void cancel() = 0;
+};
+
+// Settings a host or a test may give the component. Zero time-outs mean the defaults.
+struct TransferOptions {
+    long connectTimeoutMs = 0;   // default 30 s
+    long stallTimeoutMs = 0;     // default 60 s without a byte
+    std::string caFile;          // extra certificate authority file for tests; "" = system's
+};
+
+using YieldFn = std::function<void()>;
+
+// The libcurl-backed component. yield is called at least every 50 ms while a call waits.
+std::unique_ptr<Transfer> makeCurlTransfer(YieldFn yield, TransferOptions options = {});
+
+}  // namespace carvo
