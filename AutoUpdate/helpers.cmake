@@ -1,0 +1,1 @@
+# The updater's helpers (mdlRegistry, frmAbout).

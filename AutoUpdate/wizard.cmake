@@ -1,0 +1,1 @@
+# The wizard (frmMain) and the Veltrup program.

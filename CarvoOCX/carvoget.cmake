@@ -1,0 +1,1 @@
+# carvo-get.

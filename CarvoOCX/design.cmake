@@ -1,0 +1,1 @@
+# Design-time pieces.
