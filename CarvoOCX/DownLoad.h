@@ -99,6 +99,18 @@ private:
     void notify(std::string_view name);
     std::int16_t CheckConnection();
 
+    // The transfer loops share their pass; only their texts and the offset differ.
+    struct LoopTexts {
+        const char* receiving;
+        const char* paused;
+        const char* done;
+    };
+    // False (after raising code 5) when OnlineCheck is on and no probe found a connection.
+    bool passesConnectionGate(const char* errorText);
+    void pieceLoop(class TargetFile& file, std::int32_t chunk, std::int32_t offset,
+                   const LoopTexts& texts);
+    void waitWhilePaused(const char* pausedText);
+
     // Events.
     void raise(DispId id, Variant arg);
     void raise(DispId id);
