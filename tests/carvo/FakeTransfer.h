@@ -18,6 +18,8 @@ struct FakeTransferScript {
     std::size_t failAfterBytes = std::string::npos;  // getChunk throws once this much was read
     bool failExecute = false;
     std::function<void(int)> onPoll;  // called on each stillExecuting poll (1-based)
+    // Called on each execute with its extra header lines, to answer a range request differently.
+    std::function<void(FakeTransferScript&, std::string_view)> onExecute;
 };
 
 class FakeTransfer : public Transfer {
@@ -35,6 +37,7 @@ public:
         calls.push_back("Execute " + std::string(operation) +
                         (extraHeaders.empty() ? "" : " " + std::string(extraHeaders)));
         if (script_->failExecute) throw ComError(hr::Fail, "cannot connect");
+        if (script_->onExecute) script_->onExecute(*script_, extraHeaders);
         open_ = true;
         read_ = 0;
         polls_ = 0;

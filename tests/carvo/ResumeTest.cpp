@@ -1,0 +1,222 @@
+// DLResume against a scripted transfer component and real files: its checks before any
+// traffic, its own probe, the range request, and the file written from the offset on.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Harness.h"
+
+using namespace carvo;
+using namespace carvo::test;
+using Events = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 253) & 0xFF);
+    return s;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A server holding `full` that answers "Range: bytes=N-" with 206 and the rest of the body,
+// or, when ranges are off, with a plain 200.
+struct Resume : Harness {
+    fs::path target;
+    std::string full;
+    bool honourRange = true;
+    int rangeStatus = 206;
+
+    explicit Resume(std::string body) : full(std::move(body)) {
+        target = fs::temp_directory_path() / ("carvo-resume-" + std::to_string(::getpid()) + "-" +
+                                              std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        dl->setUrl("http://h/pub/big.bin");
+        dl->setSaveLocation(target.string());
+        script.onExecute = [this](FakeTransferScript& s, std::string_view extra) {
+            const std::string prefix = "Range: bytes=";
+            if (extra.rfind(prefix, 0) != 0 || !honourRange) {
+                s.header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(full.size()) + "\r\n";
+                s.body = full;
+                return;
+            }
+            long long from = std::stoll(std::string(extra.substr(prefix.size())));
+            if (rangeStatus != 206 || from < 0 || from > static_cast<long long>(full.size())) {
+                s.header = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n";
+                s.body.clear();
+                return;
+            }
+            s.body = full.substr(static_cast<std::size_t>(from));
+            s.header = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                       std::to_string(full.size() - 1) + "/" + std::to_string(full.size()) +
+                       "\r\nContent-Length: " + std::to_string(s.body.size()) + "\r\n";
+        };
+    }
+    ~Resume() { fs::remove(target); }
+
+    void partial(const std::string& content) { std::ofstream(target, std::ios::binary) << content; }
+    // A probe first, as a host does, so ResumeSupported is known.
+    void run() {
+        dl->GetFileInformation();
+        log->events.clear();
+        transfer->calls.clear();
+        dl->DLResume();
+    }
+};
+
+}  // namespace
+
+TEST(Resume, CompletesAPartialFileFromItsLength) {
+    Resume r(pattern(10000));
+    r.partial(r.full.substr(0, 5000));
+    r.run();
+    EXPECT_EQ(readFile(r.target), r.full);
+    const auto& calls = r.transfer->calls;
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=5000-"), calls.end());
+    const auto& ev = r.log->events;
+    auto resuming = std::find(ev.begin(), ev.end(), "StatusChange\tResumindo " + r.target.string() + ".");
+    ASSERT_NE(resuming, ev.end());
+    EXPECT_EQ(*(resuming + 3), "RecievedBytes\t6024");  // counted on the whole file
+    EXPECT_EQ(*(resuming + 5), "StatusChange\tRecebendo Arquivo.");
+    EXPECT_EQ(r.log->last("Percent"), "Percent\t100");
+    EXPECT_EQ(r.log->last("TimeLeft"), "TimeLeft\t0 seg");
+    EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLComplete", "StatusChange\tDownload Terminado!"}));
+    EXPECT_EQ(r.dl->InDL(), VFalse);
+}
+
+TEST(Resume, RollbackFetchesTheOverlapAgainAndTheFileIsCutToItsEnd) {
+    Resume r(pattern(8000));
+    std::string damaged = r.full.substr(0, 6000);
+    for (std::size_t i = 5500; i < 6000; ++i) damaged[i] = 'X';  // a torn tail
+    r.partial(damaged + std::string(3000, 'Z'));  // and more than the server has
+    r.dl->setROLLBACK(3500 + 3000);                // offset 5500
+    r.run();
+    EXPECT_EQ(readFile(r.target), r.full);
+}
+
+TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
+    const std::string before = pattern(10000).substr(0, 4000);
+    {
+        Resume r(pattern(10000));
+        r.honourRange = false;  // a server that ignores ranges answers 200
+        r.partial(before);
+        r.run();
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+        EXPECT_TRUE(r.log->named("DLECode").empty());
+        EXPECT_EQ(readFile(r.target), before);
+    }
+    {
+        Resume r(pattern(10000));
+        r.rangeStatus = 416;
+        r.partial(before);
+        r.run();
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+        EXPECT_EQ(readFile(r.target), before);
+    }
+    {
+        Resume r(pattern(10000));  // ROLLBACK beyond the file: a negative offset
+        r.partial(before.substr(0, 100));
+        r.dl->setROLLBACK(200);
+        r.run();
+        const auto& calls = r.transfer->calls;
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=-100-"), calls.end());
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+        EXPECT_EQ(readFile(r.target), before.substr(0, 100));
+    }
+}
+
+TEST(Resume, A206FromTheWrongOffsetIsRefusedRatherThanCorruptingTheFile) {
+    Resume r(pattern(10000));
+    r.partial(r.full.substr(0, 4000));
+    r.script.onExecute = [&](FakeTransferScript& s, std::string_view) {
+        s.header = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9999/10000\r\nContent-Length: 10000\r\n";
+        s.body = r.full;
+    };
+    r.run();
+    EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+    EXPECT_EQ(readFile(r.target), r.full.substr(0, 4000));
+}
+
+TEST(Resume, ChecksBeforeAnyTrafficGiveCodesSixAndSeven) {
+    {
+        Resume r(pattern(100));  // never probed: resume not known to work
+        r.partial("abc");
+        r.dl->DLResume();
+        EXPECT_EQ(r.log->events, (Events{"DLError\tResume Não Suportado!", "DLECode\t7",
+                                         "StatusChange\tResume Não Suportado, Abortando Download!"}));
+        EXPECT_EQ(r.transfer->calls, (std::vector<std::string>{"URL http://h/pub/big.bin"}));
+    }
+    {
+        Resume r(pattern(100));  // missing partial file, whatever ResumeSupported holds
+        r.dl->DLResume();
+        EXPECT_EQ(r.log->events, (Events{"DLError\tArquivo Resume Não Encontrado!", "DLECode\t6",
+                                         "StatusChange\tArquivo Resume não econtrado, Abortando Download!"}));
+        r.run();
+        EXPECT_EQ(r.log->last("DLECode"), "DLECode\t6");
+    }
+    {
+        Resume r(pattern(100));
+        r.partial("abc");
+        r.dl->setOnlineCheck(VTrue);
+        r.dl->DLResume();
+        EXPECT_EQ(r.log->events, (Events{"DLECode\t5", "DLError\tConexão com a Internet não econtrada!",
+                                         "StatusChange\tNão há Conexão ativa com a Internet!"}));
+    }
+}
+
+TEST(Resume, ACancelDuringItsOwnProbeEndsOnlyTheProbe) {
+    Resume r(pattern(6000));
+    r.partial(r.full.substr(0, 1000));
+    r.dl->GetFileInformation();
+    r.log->events.clear();
+    r.script.executingPolls = 3;
+    r.host.onYield(r.host.yieldCount() + 1, [&] { r.dl->Cancel(); });
+    r.dl->DLResume();
+    const auto& ev = r.log->events;
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "DLECode\t4"), ev.end());
+    EXPECT_EQ(r.dl->ccancel(), VFalse);
+    EXPECT_EQ(r.log->named("DLComplete").size(), 1u);  // the resume went on with its range request
+    EXPECT_EQ(readFile(r.target), r.full);
+}
+
+TEST(Resume, PausedTextsAreItsOwnAndCancelEndsWithCodeFour) {
+    Resume r(pattern(6000));
+    r.partial(r.full.substr(0, 1000));
+    r.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t2024") r.dl->Pause(VTrue);
+    };
+    int paused = 0;
+    r.host.everyYield([&] {
+        if (r.dl->CPause() == VTrue && ++paused == 2) {
+            r.dl->Cancel();
+            r.dl->Pause(VFalse);
+        }
+    });
+    r.run();
+    EXPECT_EQ(r.log->named("StatusChange\tPaused.").size(), 2u);
+    const auto& ev = r.log->events;
+    EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLECode\t4", "StatusChange\tCancelado."}));
+    EXPECT_EQ(readFile(r.target), r.full.substr(0, 2024));
+}
+
+TEST(Resume, ABrokenResumeUsesItsOwnErrorTexts) {
+    Resume r(pattern(6000));
+    r.partial(r.full.substr(0, 1000));
+    r.script.failAfterBytes = 2000;
+    r.run();
+    const auto& ev = r.log->events;
+    EXPECT_EQ(Events(ev.end() - 3, ev.end()),
+              (Events{"DLError\tErro Ao Puxar Arquivo de: http://h/pub/big.bin",
+                      "StatusChange\tDownload Abortado Devido a Erro!", "DLECode\t1"}));
+    EXPECT_EQ(readFile(r.target), r.full.substr(0, 3000));
+}

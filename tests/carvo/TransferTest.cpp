@@ -1,0 +1,349 @@
+// DownLoad against a scripted transfer component and real files: the passes and their
+// events, the existing-file dialogs, cancel, pause and every way the transfer ends.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Harness.h"
+
+using namespace carvo;
+using namespace carvo::test;
+using Events = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+    return s;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const fs::path& p, const std::string& s) {
+    std::ofstream(p, std::ios::binary) << s;
+}
+
+class TempDir {
+public:
+    TempDir() : path_(fs::temp_directory_path() / ("carvo-dl-" + std::to_string(::getpid()) + "-" +
+                                                   std::to_string(counter_++))) {
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    static inline int counter_ = 0;
+    fs::path path_;
+};
+
+// A harness whose probe answers 200 with the given body and a matching Content-Length.
+struct Download : Harness {
+    TempDir dir;
+    fs::path target = dir / "file.bin";
+
+    explicit Download(const std::string& body, std::int32_t chunk = 1024) {
+        script.body = body;
+        script.header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+        dl->setUrl("http://h/pub/file.bin");
+        dl->setSaveLocation(target.string());
+        dl->setCHUNK(chunk);
+    }
+    void run() {
+        dl->GetFileInformation();
+        log->events.clear();
+        dl->DownLoadFile();
+    }
+};
+
+const Events kErrorExit = {"DLError\tErro ao puxar arquivo de: http://h/pub/file.bin",
+                           "StatusChange\tErro ao puxar o arquivo!", "DLECode\t1"};
+
+}  // namespace
+
+TEST(Transfer, EveryPassRaisesItsFiveEventsInOrderAndTheFileIsExact) {
+    for (std::size_t size : {1u, 1023u, 1024u, 1025u, 3u * 1024 * 1024 + 17}) {
+        Download d(pattern(size));
+        d.run();
+        EXPECT_EQ(readFile(d.target), d.script.body) << size;
+        const auto& ev = d.log->events;
+        ASSERT_GE(ev.size(), 8u);
+        EXPECT_EQ(ev.front(), "StatusChange\tPuxando Arquivos...");
+        // Passes of five events each, then completion.
+        std::size_t passes = (ev.size() - 3) / 5;
+        EXPECT_EQ(ev.size(), 1 + passes * 5 + 2) << size;
+        for (std::size_t p = 0; p < passes; ++p) {
+            EXPECT_EQ(ev[1 + p * 5].rfind("Rate\t", 0), 0u);
+            EXPECT_EQ(ev[2 + p * 5].rfind("TimeLeft\t", 0), 0u);
+            EXPECT_EQ(ev[3 + p * 5].rfind("RecievedBytes\t", 0), 0u);
+            EXPECT_EQ(ev[4 + p * 5].rfind("Percent\t", 0), 0u);
+            EXPECT_EQ(ev[5 + p * 5], "StatusChange\tPuxando Arquivos...");
+        }
+        EXPECT_EQ(ev[ev.size() - 2], "DLComplete");
+        EXPECT_EQ(ev.back(), "StatusChange\tDownload Concluído!");
+        EXPECT_EQ(d.log->last("RecievedBytes"), "RecievedBytes\t" + std::to_string(size));
+        EXPECT_EQ(d.log->last("Percent"), "Percent\t100");
+        EXPECT_EQ(d.dl->InDL(), VFalse);
+        EXPECT_EQ(d.dl->BytesReceived(), static_cast<std::int32_t>(size));
+        EXPECT_FALSE(d.transfer->isOpen());
+    }
+}
+
+TEST(Transfer, RateAndTimeLeftFollowTheClockFromTheProbe) {
+    // One million bytes; after 100 pieces of 1024 the clock stands 10 s after the probe.
+    Download d(pattern(1000000));
+    d.host.setClock(5000);
+    d.dl->GetFileInformation();
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t101376") d.host.setClock(5010);
+    };
+    d.dl->DownLoadFile();
+    const auto& ev = d.log->events;
+    auto at = std::find(ev.begin(), ev.end(), "RecievedBytes\t102400");
+    ASSERT_NE(at, ev.end());
+    EXPECT_EQ(*(at - 2), "Rate\t9.09 Kb/s");
+    EXPECT_EQ(*(at - 1), "TimeLeft\t1 min 36 seg");
+    EXPECT_EQ(*(at + 1), "Percent\t10");
+    EXPECT_FLOAT_EQ(d.dl->BytesPerSecond(), 1000000.0f / 11.0f);
+}
+
+TEST(Transfer, EmptyBodiesAndUnknownSizesEndInTheErrorExitWithTheFileKept) {
+    Download empty("");
+    empty.run();
+    EXPECT_EQ(std::vector<std::string>(empty.log->events.end() - 3, empty.log->events.end()), kErrorExit);
+    EXPECT_TRUE(fs::exists(empty.target));
+    EXPECT_EQ(empty.dl->InDL(), VTrue);
+
+    // Size 0 announced but a body arrives: the first piece is written, then the percentage fails.
+    Download unknown(pattern(3000));
+    unknown.script.header = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
+    unknown.run();
+    const auto& ev = unknown.log->events;
+    ASSERT_EQ(ev.size(), 7u);
+    EXPECT_EQ(ev[1].rfind("Rate", 0), 0u);
+    EXPECT_EQ(ev[2].rfind("TimeLeft", 0), 0u);
+    EXPECT_EQ(ev[3], "RecievedBytes\t1024");
+    EXPECT_EQ(Events(ev.begin() + 4, ev.end()), kErrorExit);
+    EXPECT_EQ(readFile(unknown.target), unknown.script.body.substr(0, 1024));
+}
+
+TEST(Transfer, ABodyLongerThanAnnouncedIsSavedWhole) {
+    Download d(pattern(5000));
+    d.script.header = "HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n";
+    d.run();
+    EXPECT_EQ(readFile(d.target), d.script.body);
+    EXPECT_EQ(d.log->last("Percent"), "Percent\t244");
+    EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
+    EXPECT_LT(d.dl->SecondsLeft(), 0);
+}
+
+TEST(Transfer, AChunkOfOneStillFetchesTheWholeBody) {
+    Download d("abcdef", 1);
+    d.run();
+    EXPECT_EQ(readFile(d.target), "abcdef");
+    EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
+}
+
+TEST(Transfer, ABadChunkSizeIsAFailureNotAnEmptyFile) {
+    Download d(pattern(100), 0);
+    d.run();
+    EXPECT_EQ(d.log->last("DLECode"), "DLECode\t1");
+    EXPECT_TRUE(d.log->named("DLComplete").empty());
+}
+
+TEST(Transfer, ACutShortBodyKeepsThePartialFileClosedWithCodeOne) {
+    Download d(pattern(10000));
+    d.script.failAfterBytes = 4000;
+    d.run();
+    EXPECT_EQ(std::vector<std::string>(d.log->events.end() - 3, d.log->events.end()), kErrorExit);
+    EXPECT_EQ(readFile(d.target), d.script.body.substr(0, 4000));
+    EXPECT_FALSE(d.transfer->isOpen());
+    EXPECT_EQ(d.dl->InDL(), VTrue);
+}
+
+TEST(Transfer, NothingIsDestroyedWhenThereIsNothingToReplaceIt) {
+    // No probe, or a probe that was refused: the existing file stays as it was.
+    for (const char* status : {"", "404 Not Found", "500 Internal Server Error"}) {
+        Download d(pattern(10));
+        writeFile(d.target, "precious");
+        if (*status) {
+            d.script.header = std::string("HTTP/1.1 ") + status + "\r\n";
+            d.dl->GetFileInformation();
+        }
+        d.log->events.clear();
+        d.dl->DownLoadFile();
+        EXPECT_EQ(d.log->events, kErrorExit) << status;
+        EXPECT_EQ(readFile(d.target), "precious") << status;
+    }
+}
+
+TEST(Transfer, AStaleCancelMakesDownLoadReturnSilently) {
+    Download d(pattern(10));
+    d.dl->GetFileInformation();
+    d.dl->Cancel();
+    d.log->events.clear();
+    d.dl->DownLoadFile();
+    EXPECT_TRUE(d.log->events.empty());
+    EXPECT_EQ(d.dl->ccancel(), VTrue);
+    EXPECT_FALSE(fs::exists(d.target));
+}
+
+TEST(Transfer, TheConnectionGateRefusesWithoutAProbeThatFoundAConnection) {
+    Download d(pattern(10));
+    d.dl->setOnlineCheck(VTrue);
+    d.dl->DownLoadFile();
+    EXPECT_EQ(d.log->events, (Events{"DLECode\t5", "DLError\tConexão com a Internet não encontrada!",
+                                     "StatusChange\tNão há Conexão ativa com a Internet!"}));
+    d.log->events.clear();
+    d.dl->GetFileInformation();  // connected now
+    d.dl->DownLoadFile();
+    EXPECT_EQ(readFile(d.target), d.script.body);
+}
+
+TEST(Transfer, CancelDuringTheTransferClosesTheFileWithCodeFour) {
+    Download d(pattern(50000));
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t3072") d.dl->Cancel();
+    };
+    d.run();
+    const auto& ev = d.log->events;
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "StatusChange\tCancelando.."), ev.end());
+    EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLECode\t4", "StatusChange\tCancelado."}));
+    EXPECT_EQ(readFile(d.target), d.script.body.substr(0, 3072));
+    EXPECT_EQ(d.dl->InDL(), VTrue);
+    EXPECT_EQ(d.dl->ccancel(), VFalse);
+    EXPECT_TRUE(d.transfer->isOpen());  // the request is not cancelled
+}
+
+TEST(Transfer, PauseWaitsYieldingAndACancelWhilePausedWaitsForThePauseToLift) {
+    Download d(pattern(5000));
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t1024") d.dl->Pause(VTrue);
+    };
+    int pausedYields = 0;
+    d.host.everyYield([&] {
+        if (d.dl->CPause() != VTrue) return;
+        if (++pausedYields == 2) d.dl->Cancel();
+        if (pausedYields == 4) d.dl->Pause(VFalse);
+    });
+    d.run();
+    auto paused = d.log->named("StatusChange\tEm Pausa.");
+    EXPECT_EQ(paused.size(), 4u);  // raised after each yield, the one that lifted it included
+    const auto& ev = d.log->events;
+    // The cancel is honoured at the start of the next pass, after the pause.
+    EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLECode\t4", "StatusChange\tCancelado."}));
+    EXPECT_EQ(d.log->named("RecievedBytes").size(), 1u);
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "StatusChange\tDespausando"), ev.end());
+}
+
+TEST(Transfer, ExistingTargetWithoutPromptIsReplaced) {
+    Download d(pattern(100));
+    writeFile(d.target, pattern(100000));
+    d.run();
+    EXPECT_EQ(readFile(d.target), d.script.body);
+    EXPECT_TRUE(d.host.calls().empty());
+}
+
+TEST(Transfer, OverwriteDialogsYesNoNewNameAndSameName) {
+    const std::string question = "Você quer substituir o arquivo: ";
+    {  // Yes: replaced.
+        Download d(pattern(100));
+        d.dl->setPromptOverwrite(VTrue);
+        writeFile(d.target, "old");
+        d.host.answerBox(MsgBoxResult::Yes);
+        d.run();
+        ASSERT_EQ(d.host.calls().size(), 1u);
+        EXPECT_EQ(d.host.calls()[0].text, question + d.target.string() + " ?");
+        EXPECT_EQ(d.host.calls()[0].title, "Substituir?");
+        EXPECT_EQ(d.host.calls()[0].style, mb::YesNo | mb::Information);
+        EXPECT_EQ(readFile(d.target), d.script.body);
+    }
+    {  // No, then an empty answer, then a new name: the old file stays, the new one is written.
+        Download d(pattern(100));
+        d.dl->setPromptOverwrite(VTrue);
+        writeFile(d.target, "old");
+        const fs::path other = d.dir / "other.bin";
+        d.host.answerBox(MsgBoxResult::No);
+        d.host.answerInput("");
+        d.host.answerInput(" ");
+        d.host.answerInput(other.string());
+        d.run();
+        const auto& calls = d.host.calls();
+        ASSERT_EQ(calls.size(), 6u);
+        EXPECT_EQ(calls[1].kind, "inputBox");
+        EXPECT_EQ(calls[1].text, "Por favor digite um novo nome de arquivo.\r\nExemplo: C:\\Arquivo2.txt");
+        EXPECT_EQ(calls[1].title, "Novo Arquivo...");
+        EXPECT_EQ(calls[1].defaultText, d.target.string());
+        EXPECT_EQ(calls[2].text, "Você não especificou um arquivo!");
+        EXPECT_EQ(calls[2].title, "Erro!");
+        EXPECT_EQ(calls[2].style, mb::OkOnly | mb::Exclamation);
+        EXPECT_EQ(calls[4].text, "Você não especificou um arquivo!");
+        EXPECT_EQ(readFile(d.target), "old");
+        EXPECT_EQ(readFile(other), d.script.body);
+    }
+    {  // The same name, Yes (ask again), the same name, No: written in place and cut to length.
+        Download d(pattern(100));
+        d.dl->setPromptOverwrite(VTrue);
+        writeFile(d.target, pattern(5000));
+        d.host.answerBox(MsgBoxResult::No);
+        d.host.answerInput(d.target.string());
+        d.host.answerBox(MsgBoxResult::Yes);
+        d.host.answerInput(d.target.string());
+        d.host.answerBox(MsgBoxResult::No);
+        d.run();
+        const auto& calls = d.host.calls();
+        ASSERT_EQ(calls.size(), 5u);
+        EXPECT_EQ(calls[2].text,
+                  "Você digitou o mesmo arquivo! Você gostaria de colocar outro nome para o arquivo?");
+        EXPECT_EQ(calls[2].title, "Tentar De Novo?");
+        EXPECT_EQ(calls[2].style, mb::YesNo | mb::Critical);
+        EXPECT_EQ(readFile(d.target), d.script.body);  // nothing of the older, longer file remains
+    }
+}
+
+TEST(Transfer, WithNobodyToAskTheExistingFileIsKept) {
+    Download d(pattern(100));
+    d.dl->setPromptOverwrite(VTrue);
+    d.host.setCanAsk(false);
+    writeFile(d.target, "keep me");
+    d.run();
+    EXPECT_TRUE(d.host.calls().empty());
+    EXPECT_EQ(readFile(d.target), "keep me");
+    EXPECT_EQ(d.log->events,
+              (Events{"DLError\tErro ao puxar arquivo de: http://h/pub/file.bin",
+                      "StatusChange\tArquivo existente mantido: " + d.target.string(), "DLECode\t1"}));
+}
+
+TEST(Transfer, KeepTypeSavesUnderTheUrlsExtension) {
+    Download d(pattern(100));
+    d.dl->setUrl("http://h/pub/setup.exe");
+    d.dl->setSaveLocation((d.dir / "Arquivo.tmp").string());
+    d.dl->setKeepType(VTrue);
+    d.run();
+    EXPECT_EQ(readFile(d.dir / "Arquivo.exe"), d.script.body);
+
+    Download shortUrl(pattern(100));
+    shortUrl.dl->setUrl("a.exe");  // too short to look for an extension
+    shortUrl.dl->setKeepType(VTrue);
+    shortUrl.run();
+    EXPECT_EQ(shortUrl.log->last("DLECode"), "DLECode\t1");
+}
+
+TEST(Transfer, AFileThatCannotBeOpenedIsAFailure) {
+    Download d(pattern(100));
+    d.dl->setSaveLocation("/nonexistent-dir/x/file.bin");
+    d.run();
+    EXPECT_EQ(d.log->events, (Events{"DLError\tErro ao puxar arquivo de: http://h/pub/file.bin",
+                                     "StatusChange\tErro ao puxar o arquivo!", "DLECode\t1"}));
+}
