@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace carvo {
 
@@ -19,6 +22,25 @@ struct ConnectedState {
 };
 
 using ConnectionQuery = std::function<ConnectedState()>;
+
+// One network interface as the machine reports it.
+struct NetworkInterface {
+    std::string name;
+    unsigned flags = 0;         // IFF_* bits
+    bool hasAddress = false;    // an IPv4 or IPv6 address that is not link-local
+};
+
+// The value of an environment variable, "" when unset.
+using EnvLookup = std::function<std::string(std::string_view)>;
+
+// The state that these interfaces and proxy settings give: an interface that is up and
+// running, not loopback, with an address, counts as a modem when it is point-to-point or named
+// ppp* or wwan*, and as a local network otherwise; a non-empty proxy variable adds the proxy
+// bit. Connected when any modem or local-network interface counts.
+ConnectedState connectedStateOf(const std::vector<NetworkInterface>& interfaces, const EnvLookup& env);
+
+// The machine's interfaces (one entry per interface, addresses merged).
+std::vector<NetworkInterface> listNetworkInterfaces();
 
 // Learns the state from the machine's network interfaces and the proxy settings of the
 // environment.

@@ -183,6 +183,7 @@ struct HttpTestServer::Impl {
     std::uint16_t port = 0;
     std::atomic<bool> stopping{false};
     std::atomic<std::size_t> connections{0};
+    std::atomic<std::size_t> bodySent{0};
 
     mutable std::mutex mutex;  // guards routes and log
     std::map<std::string, Route, std::less<>> routes;
@@ -416,6 +417,7 @@ struct HttpTestServer::Impl {
                 return false;
             }
             sent += slice.size();
+            bodySent += slice.size();
         }
         if (cut) return false;
         if (plan.chunked && !sendAll(fd, "0\r\n\r\n")) return false;
@@ -453,5 +455,7 @@ std::size_t HttpTestServer::requestCount() const {
 }
 
 std::size_t HttpTestServer::connectionCount() const { return impl_->connections; }
+
+std::size_t HttpTestServer::bodyBytesSent() const { return impl_->bodySent; }
 
 }  // namespace carvo::test

@@ -56,6 +56,8 @@ public:
     std::size_t requestCount() const;
     // Connections accepted so far (a refused or failed request may never send a request line).
     std::size_t connectionCount() const;
+    // Body bytes handed to the kernel so far, over all connections (to see back-pressure).
+    std::size_t bodyBytesSent() const;
 
     struct Impl;
 
