@@ -1,0 +1,31 @@
+#pragma once
+// Reading one key of a profile (INI) file, with the rules programs written against the
+// platform's profile calls rely on:
+//   - section and key names match without regard to case (ASCII and Latin-1 letters);
+//   - the value is trimmed, then one pair of matching surrounding quotes (' or ") is removed;
+//   - lines starting with ';' are comments; the first matching section and key win;
+//   - the default is returned when the file, the section or the key is missing, and ""
+//     for a key that is present with an empty value;
+//   - the result holds at most maxChars characters (UTF-8 characters, never half of one);
+//   - CRLF line ends and a UTF-8 byte-order mark are accepted.
+// The file is UTF-8.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace carvo {
+
+inline constexpr std::size_t kProfileMaxChars = 127;
+
+std::string readProfileString(std::string_view section, std::string_view key,
+                              std::string_view defaultValue, const std::filesystem::path& file,
+                              std::size_t maxChars = kProfileMaxChars);
+
+// The same rules over text already in memory.
+std::string profileStringFromText(std::string_view text, std::string_view section,
+                                  std::string_view key, std::string_view defaultValue,
+                                  std::size_t maxChars = kProfileMaxChars);
+
+}  // namespace carvo
