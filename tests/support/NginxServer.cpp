@@ -171,6 +171,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     in.read.reset();
     out.write.reset();
     err.write.reset();
+    if (options.started) options.started(pid);
 
     ProcessResult result;
     std::size_t written = 0;

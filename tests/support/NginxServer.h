@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +65,8 @@ struct ProcessOptions {
     std::optional<std::filesystem::path> workDir{};  // current folder of the child
     std::vector<std::string> env{};                  // extra NAME=VALUE entries
     std::chrono::milliseconds timeout{60000};        // killed (and reported as 128+9) after this
+    // Called with the child's process id as soon as it runs (to signal it from another thread).
+    std::function<void(pid_t)> started{};
 };
 
 // Runs argv[0] (a path, not looked up in PATH) with the arguments that follow, and waits.

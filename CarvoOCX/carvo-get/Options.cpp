@@ -1,0 +1,198 @@
+#include "Options.h"
+
+#include <charconv>
+#include <vector>
+
+namespace carvo::cli {
+
+namespace {
+
+// A whole decimal number within [min, max]; nothing else (no sign, no spaces, no suffix).
+std::optional<std::int32_t> parseCount(std::string_view text, std::int32_t min, std::int32_t max) {
+    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (value < min || value > max) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+ParseResult usageError(std::string message) {
+    ParseResult r;
+    r.kind = ParseResult::Kind::UsageError;
+    r.error = std::move(message);
+    return r;
+}
+
+}  // namespace
+
+std::string usageLine() { return "usage: carvo-get [options] URL [SAVE_LOCATION]"; }
+
+ParseResult parseCommandLine(std::span<const std::string_view> args) {
+    ParseResult result;
+    Options& o = result.options;
+    std::vector<std::string_view> positional;
+    bool optionsEnded = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.front() != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" and "--name value" are the same thing.
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (auto eq = arg.find('='); eq != std::string_view::npos && arg.starts_with("--")) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (inlineValue) return inlineValue;
+            if (i + 1 < args.size()) return args[++i];
+            return std::nullopt;
+        };
+        auto flag = [&](bool& field) {
+            if (inlineValue) return false;
+            field = true;
+            return true;
+        };
+
+        if (name == "-h" || name == "--help") {
+            result.kind = ParseResult::Kind::Help;
+            return result;
+        } else if (name == "--chunk") {
+            auto v = value();
+            if (!v) return usageError("--chunk needs a number of bytes");
+            auto n = parseCount(*v, 1, kMaxChunk);
+            if (!n)
+                return usageError("--chunk takes a whole number from 1 to " +
+                                  std::to_string(kMaxChunk) + ", not '" + std::string(*v) + "'");
+            o.chunk = *n;
+        } else if (name == "--rollback") {
+            auto v = value();
+            if (!v) return usageError("--rollback needs a number of bytes");
+            auto n = parseCount(*v, 0, INT32_MAX);
+            if (!n)
+                return usageError("--rollback takes a whole number from 0 to 2147483647, not '" +
+                                  std::string(*v) + "'");
+            o.rollback = *n;
+        } else if (name == "--keep-type") {
+            if (!flag(o.keepType)) return usageError("--keep-type takes no value");
+        } else if (name == "--online-check") {
+            if (!flag(o.onlineCheck)) return usageError("--online-check takes no value");
+        } else if (name == "--prompt-overwrite") {
+            if (!flag(o.promptOverwrite)) return usageError("--prompt-overwrite takes no value");
+        } else if (name == "--info") {
+            if (!flag(o.info)) return usageError("--info takes no value");
+        } else if (name == "--trace") {
+            if (!flag(o.trace)) return usageError("--trace takes no value");
+        } else if (name == "--resume") {
+            if (!flag(o.resume)) return usageError("--resume takes no value");
+        } else {
+            return usageError("unknown option '" + std::string(name) + "'");
+        }
+    }
+
+    if (positional.empty()) return usageError("no URL given");
+    if (positional.size() > 2)
+        return usageError("too many arguments (from '" + std::string(positional[2]) + "' on)");
+    if (positional[0].empty()) return usageError("the URL is empty");
+    o.url = positional[0];
+    if (positional.size() == 2) {
+        if (positional[1].empty()) return usageError("the save location is empty");
+        o.saveLocation = std::string(positional[1]);
+    }
+    if (o.info && o.resume) return usageError("--info and --resume do not go together");
+    if (o.rollback && !o.resume) return usageError("--rollback applies only with --resume");
+    result.kind = ParseResult::Kind::Run;
+    return result;
+}
+
+std::string shellQuote(std::string_view text) {
+    const auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
+    };
+    bool needsQuotes = text.empty();
+    for (char c : text) needsQuotes = needsQuotes || !plain(c);
+    if (!needsQuotes) return std::string(text);
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += "'";
+    return out;
+}
+
+std::string resumeCommand(const Options& o, std::string_view path) {
+    std::string cmd = "carvo-get --resume";
+    if (o.chunk) cmd += " --chunk " + std::to_string(*o.chunk);
+    if (o.onlineCheck) cmd += " --online-check";
+    // Options end here, so a URL or path that starts with "-" is still read as one.
+    cmd += " -- " + shellQuote(o.url) + " " + shellQuote(path);
+    return cmd;
+}
+
+std::string helpText() {
+    return usageLine() + R"(
+
+Fetches URL over HTTP into SAVE_LOCATION with the Carvo DownLoad control, driving it as any
+host does: through its dispatch interface and its events.
+
+SAVE_LOCATION defaults to the file name at the end of URL (the control's FileName), in the
+current folder. A URL that ends in "/" has no file name: give SAVE_LOCATION then.
+
+What it does: sets Url and SaveLocation, runs GetFileInformation (the header probe) and, when
+the probe raised no DLECode, DownLoad. An existing file at SAVE_LOCATION is replaced unless
+--prompt-overwrite is given.
+
+Options:
+  --chunk N           read the body in pieces of N bytes (CHUNK; default 1024, at most
+                      67108864). Larger pieces are faster.
+  --keep-type         save under SAVE_LOCATION with the URL's extension instead of its own
+                      (KeepType): http://host/setup.exe into pacote.tmp gives pacote.exe.
+  --online-check      check that the machine is online before the request (OnlineCheck).
+  --prompt-overwrite  ask before replacing an existing file, and for a new name if you say no
+                      (PromptOverwrite). The questions are asked on the terminal; with no
+                      terminal to ask on, the existing file is kept and nothing is fetched.
+  --info              only probe: print FileSize, FileExists, ResumeSupported and Connected.
+  --trace             no progress line: print every event of the control on standard output,
+                      one per line: the event's name, a tab, its argument as raised
+                      (DLComplete has none), e.g. "RecievedBytes<TAB>1024".
+  --resume            continue a partial file at SAVE_LOCATION (DLResume) instead of starting
+                      over. carvo-get first probes the server, because the control resumes
+                      only after a probe found a server that speaks HTTP/1.1; DLResume then
+                      probes again itself and asks for the rest with "Range: bytes=N-". The
+                      first bytes of the file are kept as they are. With --keep-type, the file
+                      resumed is the one --keep-type names.
+  --rollback N        with --resume: fetch the last N bytes of the partial file again
+                      (ROLLBACK), for a file whose end may be damaged.
+  -h, --help          show this text.
+  --                  end of options (for a URL or path that starts with "-").
+
+On a terminal carvo-get draws one progress line: a bar, the percentage, bytes received of
+FileSize, the rate, the time left and the control's status sentence. Keys while it runs:
+  p        pause, and p again to go on (Pause(True), Pause(False)).
+  c        cancel (Cancel). While paused, the pause is lifted so that the cancel takes effect.
+  Ctrl-C   the same as c; press it again to quit at once.
+A cancelled or broken download leaves the partial file in place, and carvo-get prints the
+carvo-get --resume command line that continues it.
+
+Exit status:
+  0  the download completed (the control raised DLComplete); with --info, the probe succeeded
+  1  it did not: the last DLECode and DLError text are printed on standard error
+     (DLECode 1 run-time failure, 2 not found, 4 cancelled, 5 no connection, 6 no partial file
+     to resume, 7 resume not supported, 401 and 403 refused by the server)
+  2  usage error
+)";
+}
+
+}  // namespace carvo::cli

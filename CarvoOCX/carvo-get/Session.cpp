@@ -1,0 +1,397 @@
+#include "Session.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Formatting.h"
+#include "Library.h"
+#include "Progress.h"
+#include "Terminal.h"
+#include "TypeLib.h"
+#include "automation/Container.h"
+#include "automation/Dispatch.h"
+#include "host/ConsoleHost.h"
+
+namespace carvo::cli {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+void printErr(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+// What the events said, and how they are shown: one line per event (--trace), a progress line
+// redrawn in place (a terminal), or each new status sentence on its own line (a pipe or file).
+class Listener : public EventSink {
+  public:
+    enum class Display { Trace, ProgressLine, StatusLines };
+
+    explicit Listener(Display display) : display_(display) {
+        for (DispId id = 1; id < static_cast<DispId>(std::size(names_)); ++id) {
+            const MemberInfo* m = downLoadEventInterface().find(id, MemberKind::Method);
+            names_[id] = m ? m->name : std::string_view("?");
+        }
+    }
+
+    void onEvent(DispId id, std::span<Variant> args) override {
+        if (display_ == Display::Trace) trace(id, args);
+        switch (id) {
+            case eventid::DLComplete:
+                completed_ = true;
+                break;
+            case eventid::DLError:
+                lastError_ = args[0].toString();
+                break;
+            case eventid::DLECode:
+                lastCode_ = args[0].toLong();
+                completed_ = false;
+                break;
+            case eventid::RecievedBytes:
+                state_.received = args[0].toLong();
+                break;
+            case eventid::Percent:
+                state_.percent = args[0].toLong();
+                break;
+            case eventid::Rate:
+                controlRate_ = args[0].toString();
+                break;
+            case eventid::TimeLeft:
+                state_.timeLeft = args[0].toString();
+                break;
+            case eventid::StatusChange:
+            case eventid::ConnectionState:
+                status(args[0].toString());
+                break;
+            default:
+                break;
+        }
+    }
+
+    void setFileSize(std::int64_t size) { state_.fileSize = size; }
+    // Redraws the progress line when the last drawing is old enough.
+    void tick() {
+        if (display_ == Display::ProgressLine && SteadyClock::now() - lastDraw_ >= kRedraw) draw();
+    }
+    // Ends the progress line, so that what follows starts on a line of its own.
+    void breakLine() {
+        if (lineOpen_) {
+            draw();
+            printErr("\n");
+            lineOpen_ = false;
+        }
+    }
+    void finish() {
+        breakLine();
+        std::fflush(stdout);
+    }
+
+    bool completed() const { return completed_; }
+    const std::optional<std::int32_t>& lastCode() const { return lastCode_; }
+    const std::string& lastError() const { return lastError_; }
+    const std::string& lastStatus() const { return lastStatus_; }
+
+  private:
+    static constexpr auto kRedraw = std::chrono::milliseconds(100);
+
+    void trace(DispId id, std::span<Variant> args) {
+        const std::string_view name =
+            id > 0 && id < static_cast<DispId>(std::size(names_)) ? names_[id] : "?";
+        std::fwrite(name.data(), 1, name.size(), stdout);
+        for (const Variant& a : args) {
+            std::fputc('\t', stdout);
+            const std::string text = a.toString();
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        }
+        std::fputc('\n', stdout);
+    }
+
+    void status(std::string text) {
+        // Every pass repeats its sentence: only a new one is worth showing at once.
+        if (text == lastStatus_) {
+            if (display_ == Display::ProgressLine && (++passes_ & 63) == 0) tick();
+            return;
+        }
+        lastStatus_ = std::move(text);
+        if (display_ == Display::ProgressLine)
+            draw();
+        else if (display_ == Display::StatusLines)
+            printErr(lastStatus_ + "\n");
+    }
+
+    void draw() {
+        const auto now = SteadyClock::now();
+        // The control's rate has no unit above Kb/s and is empty beyond: measure our own then.
+        if (!controlRate_.empty()) {
+            state_.rate = controlRate_;
+        } else if (now - rateSampleTime_ >= std::chrono::milliseconds(500)) {
+            const double seconds = std::chrono::duration<double>(now - rateSampleTime_).count();
+            if (rateSampleTime_ != SteadyClock::time_point{} && state_.received >= rateSampleBytes_)
+                state_.rate = formatByteRate(
+                    static_cast<double>(state_.received - rateSampleBytes_) / seconds);
+            rateSampleTime_ = now;
+            rateSampleBytes_ = state_.received;
+        }
+        const std::size_t width = static_cast<std::size_t>(TerminalSession::columns(STDERR_FILENO));
+        printErr("\r" + renderProgress(state_, width > 1 ? width - 1 : 1) + "\x1b[K");
+        lineOpen_ = true;
+        lastDraw_ = now;
+    }
+
+    Display display_;
+    std::string_view names_[10] = {};
+    ProgressState state_;
+    std::string controlRate_;
+    bool completed_ = false;
+    std::optional<std::int32_t> lastCode_;
+    std::string lastError_, lastStatus_;
+    bool lineOpen_ = false;
+    unsigned passes_ = 0;
+    SteadyClock::time_point lastDraw_{}, rateSampleTime_{};
+    std::int64_t rateSampleBytes_ = 0;
+};
+
+// The console's host services, with the terminal put back to lines and echo while the control
+// asks a question, and an end of input taken as the user walking away from it.
+class CarvoGetHost : public ConsoleHost {
+  public:
+    CarvoGetHost(TerminalSession& terminal, Listener& listener)
+        : ConsoleHost(stdin, stderr), terminal_(terminal), listener_(listener) {}
+
+    MsgBoxResult messageBox(std::string_view text, int style, std::string_view title) override {
+        Question q(*this);
+        MsgBoxResult r = ConsoleHost::messageBox(text, style, title);
+        if ((style & mb::ButtonMask) == mb::YesNo) checkAnswered();
+        return r;
+    }
+
+    std::string inputBox(std::string_view prompt, std::string_view title,
+                         std::string_view defaultText) override {
+        Question q(*this);
+        std::string answer = ConsoleHost::inputBox(prompt, title, defaultText);
+        checkAnswered();
+        // Follow the control's renaming rules, so a resume hint names the file it really wrote:
+        // a name other than blank and other than the current one becomes the target.
+        if (answer > " " && answer != target_) target_ = answer;
+        return answer;
+    }
+
+    void setTarget(std::string t) { target_ = std::move(t); }
+    const std::string& target() const { return target_; }
+
+  private:
+    struct Question {
+        explicit Question(CarvoGetHost& h) : host(h) {
+            host.listener_.breakLine();
+            std::clearerr(stdin);
+            host.terminal_.beginQuestion();
+        }
+        ~Question() { host.terminal_.endQuestion(); }
+        CarvoGetHost& host;
+    };
+
+    // The control's questions loop until they get a name; with the input at its end there is
+    // nobody left to answer, and nothing has been written yet: stop here.
+    void checkAnswered() {
+        if (!std::feof(stdin)) return;
+        terminal_.endQuestion();
+        printErr("\ncarvo-get: no answer (end of input); nothing was downloaded.\n");
+        std::fflush(stdout);
+        std::exit(kExitFailed);
+    }
+
+    TerminalSession& terminal_;
+    Listener& listener_;
+    std::string target_;
+};
+
+class Site : public ContainerSite {
+  public:
+    explicit Site(HostServices& host) : host_(host) {}
+    void onPropertyChanged(std::string_view) override {}
+    void requestExtent(const Extent&) override {}
+    HostServices* hostServices() override { return &host_; }
+
+  private:
+    HostServices& host_;
+};
+
+Variant vbool(bool b) { return Variant::fromBool(b ? VTrue : VFalse); }
+
+std::string absolutePath(const std::string& path) {
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+class Session {
+  public:
+    explicit Session(const Options& o)
+        : options_(o),
+          listener_(std::make_shared<Listener>(o.trace ? Listener::Display::Trace
+                                               : ::isatty(STDERR_FILENO)
+                                                   ? Listener::Display::ProgressLine
+                                                   : Listener::Display::StatusLines)),
+          terminal_(true),
+          host_(terminal_, *listener_),
+          site_(host_) {}
+
+    int run() {
+        object_ = createObject(clsidDownLoad());
+        auto control = std::dynamic_pointer_cast<OleControl>(object_);
+        if (!control) {
+            printErr("carvo-get: the DownLoad class is not a control\n");
+            return kExitFailed;
+        }
+        control->setClientSite(&site_);
+        control->initNew();
+        control->connectionPoint().advise(listener_);
+        host_.setYieldHook([this] { onYield(); });
+
+        Dispatch& d = *object_;
+        putProperty(d, dispid::Url, options_.url);
+        if (options_.chunk) putProperty(d, dispid::CHUNK, *options_.chunk);
+        if (options_.keepType) putProperty(d, dispid::KeepType, vbool(true));
+        if (options_.onlineCheck) putProperty(d, dispid::OnlineCheck, vbool(true));
+        if (options_.promptOverwrite) putProperty(d, dispid::PromptOverwrite, vbool(true));
+        if (options_.rollback) putProperty(d, dispid::ROLLBACK, *options_.rollback);
+
+        std::string save;
+        if (options_.saveLocation) {
+            save = *options_.saveLocation;
+        } else {
+            save = getProperty(d, dispid::FileName).toString();
+            if (save.empty() || save == "." || save == "..") {
+                printErr(
+                    "carvo-get: the URL names no file to save to (nothing usable after its "
+                    "last \"/\"); give a SAVE_LOCATION\n" +
+                    usageLine() + "\n");
+                return kExitUsage;
+            }
+        }
+        // The file the download writes: --keep-type renames it after the URL's extension. A
+        // resume writes SaveLocation as it is, so it is given the renamed file directly.
+        std::string target = save;
+        if (options_.keepType) {
+            try {
+                target = KeepTypeName(options_.url, save);
+            } catch (const std::exception&) {
+                target = save;  // the control fails the same way and says so
+            }
+        }
+        putProperty(d, dispid::SaveLocation, options_.resume ? target : save);
+        host_.setTarget(target);
+
+        if (options_.info) return probeOnly();
+
+        callMethod(d, dispid::GetFileInformation);
+        listener_->setFileSize(getProperty(d, dispid::FileSize).toLong());
+        if (!listener_->lastCode() && !terminal_.interrupted())
+            callMethod(d, options_.resume ? dispid::DLResume : dispid::DownLoad);
+        listener_->finish();
+        return report();
+    }
+
+  private:
+    int probeOnly() {
+        Dispatch& d = *object_;
+        callMethod(d, dispid::GetFileInformation);
+        listener_->finish();
+        for (auto [name, id] : {std::pair{"FileSize", dispid::FileSize},
+                                {"FileExists", dispid::FileExists},
+                                {"ResumeSupported", dispid::ResumeSupported},
+                                {"Connected", dispid::Connected}})
+            std::printf("%s\t%s\n", name, getProperty(d, id).toString().c_str());
+        std::fflush(stdout);
+        if (listener_->lastCode()) {
+            printErr(failureLine());
+            return kExitFailed;
+        }
+        return kExitDone;
+    }
+
+    void onYield() {
+        if (terminal_.interrupted()) requestCancel();
+        for (int key; (key = terminal_.readKey()) >= 0;) {
+            if (key == 'p' || key == 'P') {
+                paused_ = !paused_;
+                Variant arg[1] = {vbool(paused_)};
+                callMethod(*object_, dispid::Pause, arg);
+            } else if (key == 'c' || key == 'C') {
+                requestCancel();
+            }
+        }
+        listener_->tick();
+    }
+
+    void requestCancel() {
+        if (cancelRequested_) return;
+        cancelRequested_ = true;
+        // A paused loop looks at the cancel only once the pause is lifted: lift it.
+        if (paused_) {
+            paused_ = false;
+            Variant arg[1] = {vbool(false)};
+            callMethod(*object_, dispid::Pause, arg);
+        }
+        callMethod(*object_, dispid::Cancel);
+    }
+
+    std::string failureLine() const {
+        const auto& code = listener_->lastCode();
+        if (!code)
+            return "carvo-get: the download did not complete: " + listener_->lastStatus() + "\n";
+        const std::string& text =
+            listener_->lastError().empty() ? listener_->lastStatus() : listener_->lastError();
+        return "carvo-get: DLECode " + std::to_string(*code) + ": " + text + "\n";
+    }
+
+    int report() {
+        if (listener_->completed()) return kExitDone;
+        printErr(failureLine());
+        Dispatch& d = *object_;
+        const std::string path = absolutePath(
+            options_.resume ? getProperty(d, dispid::SaveLocation).toString() : host_.target());
+        const auto& code = listener_->lastCode();
+        // InDL stays True when a transfer loop opened the file and did not complete.
+        if (getProperty(d, dispid::InDL).toBool() != VFalse) {
+            printErr("carvo-get: the partial file stays at " + path + "; to resume it:\n  " +
+                     resumeCommand(options_, path) + "\n");
+        } else if (code == 7) {
+            printErr(
+                "carvo-get: this server cannot resume (it did not answer HTTP/1.1); fetch "
+                "the file again without --resume\n");
+        } else if (options_.resume && !code) {
+            printErr("carvo-get: the server refused the byte range; the file at " + path +
+                     " is unchanged (it may be complete already, or the server ignores ranges)\n");
+        }
+        return kExitFailed;
+    }
+
+    const Options& options_;
+    std::shared_ptr<Listener> listener_;
+    TerminalSession terminal_;
+    CarvoGetHost host_;
+    Site site_;
+    std::shared_ptr<Dispatch> object_;
+    bool paused_ = false;
+    bool cancelRequested_ = false;
+};
+
+}  // namespace
+
+int runSession(const Options& options) {
+    Session session(options);
+    return session.run();
+}
+
+}  // namespace carvo::cli

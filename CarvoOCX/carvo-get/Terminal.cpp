@@ -1,0 +1,168 @@
+#include "Terminal.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <iterator>
+
+namespace carvo::cli {
+
+namespace {
+
+// Signal handlers can reach nothing else: this is the state they share with the program.
+struct SharedWithHandlers {
+    volatile sig_atomic_t interrupted = 0;
+    volatile sig_atomic_t inQuestion = 0;
+    volatile sig_atomic_t rawActive = 0;
+    termios original{};
+    termios raw{};
+};
+SharedWithHandlers gShared;
+
+constexpr int kFatalSignals[] = {SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction gOldInt, gOldTstp, gOldCont, gOldFatal[std::size(kFatalSignals)];
+
+void restoreTerminal() {
+    if (gShared.rawActive) ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.original);
+}
+
+void say(const char* text) {
+    std::size_t n = 0;
+    while (text[n]) ++n;
+    ssize_t ignored = ::write(STDERR_FILENO, text, n);
+    (void)ignored;
+}
+
+// Gives the terminal back and ends the process by the signal's own default action, so the
+// shell sees how it ended.
+void dieBy(int sig) {
+    restoreTerminal();
+    ::signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(sig);
+}
+
+void onInterrupt(int sig) {
+    if (gShared.inQuestion) {
+        say("\n");
+        dieBy(sig);
+        return;
+    }
+    if (gShared.interrupted) {
+        say("\ncarvo-get: quitting at once; the partial file stays.\n");
+        dieBy(sig);
+        return;
+    }
+    gShared.interrupted = 1;
+}
+
+void onFatal(int sig) { dieBy(sig); }
+
+void onStop(int sig) {
+    // Ctrl-Z: give the terminal back while stopped, take it again when continued.
+    const bool wasRaw = gShared.rawActive;
+    restoreTerminal();
+    ::signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(sig);
+    // Here again after SIGCONT.
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+    struct sigaction sa {};
+    sa.sa_handler = onStop;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTSTP, &sa, nullptr);
+    if (wasRaw && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp())
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.raw);
+}
+
+void onContinue(int) {
+    if (gShared.rawActive && !gShared.inQuestion && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp())
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.raw);
+}
+
+void install(int sig, void (*handler)(int), struct sigaction* old) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    for (int s : kFatalSignals) sigaddset(&sa.sa_mask, s);
+    sigaddset(&sa.sa_mask, SIGINT);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(sig, &sa, old);
+}
+
+}  // namespace
+
+TerminalSession::TerminalSession(bool keys) {
+    gShared.interrupted = 0;
+    gShared.inQuestion = 0;
+    gShared.rawActive = 0;
+    // A job in the background would be stopped for touching the terminal: only the foreground
+    // job takes keys.
+    if (keys && ::isatty(STDIN_FILENO) && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp() &&
+        ::tcgetattr(STDIN_FILENO, &gShared.original) == 0) {
+        gShared.raw = gShared.original;
+        gShared.raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        gShared.raw.c_cc[VMIN] = 0;
+        gShared.raw.c_cc[VTIME] = 0;
+        keys_ = true;
+    }
+    install(SIGINT, onInterrupt, &gOldInt);
+    for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
+        install(kFatalSignals[i], onFatal, &gOldFatal[i]);
+    install(SIGTSTP, onStop, &gOldTstp);
+    install(SIGCONT, onContinue, &gOldCont);
+    if (keys_) {
+        gShared.rawActive = 1;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.raw);
+    }
+}
+
+TerminalSession::~TerminalSession() {
+    restoreTerminal();
+    gShared.rawActive = 0;
+    ::sigaction(SIGINT, &gOldInt, nullptr);
+    for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
+        ::sigaction(kFatalSignals[i], &gOldFatal[i], nullptr);
+    ::sigaction(SIGTSTP, &gOldTstp, nullptr);
+    ::sigaction(SIGCONT, &gOldCont, nullptr);
+}
+
+int TerminalSession::readKey() {
+    if (!keys_ || gShared.inQuestion) return -1;
+    unsigned char c = 0;
+    // VMIN and VTIME are 0: read returns at once with nothing when no key is waiting.
+    return ::read(STDIN_FILENO, &c, 1) == 1 ? c : -1;
+}
+
+bool TerminalSession::interrupted() const { return gShared.interrupted != 0; }
+
+void TerminalSession::beginQuestion() {
+    gShared.inQuestion = 1;
+    if (keys_) ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.original);
+    // A Ctrl-C that came before the question was asked ends the program now.
+    if (gShared.interrupted) {
+        say("\n");
+        dieBy(SIGINT);
+    }
+}
+
+void TerminalSession::endQuestion() {
+    if (keys_) ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.raw);
+    gShared.inQuestion = 0;
+}
+
+int TerminalSession::columns(int fd) {
+    winsize ws{};
+    if (::ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+}  // namespace carvo::cli

@@ -1,0 +1,280 @@
+// carvo-get run as a program against the loopback test server and nginx: what it prints, what
+// it saves, and how it ends.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HttpTestServer.h"
+#include "NginxServer.h"
+
+namespace carvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+    return s;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// A response with this body; fields set by the caller after.
+Response answer(std::string body, std::string statusLine = "HTTP/1.1 200 OK") {
+    Response r;
+    r.body = std::move(body);
+    r.statusLine = std::move(statusLine);
+    return r;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class CarvoGet : public ::testing::Test {
+  protected:
+    ProcessResult run(std::vector<std::string> args, ProcessOptions options = {}) {
+        args.insert(args.begin(), CARVO_GET_PATH);
+        if (!options.workDir) options.workDir = dir_.path();
+        return runProcess(args, options);
+    }
+    fs::path at(const std::string& name) const { return dir_ / name; }
+
+    ScratchFolder dir_{"carvo-get-test"};
+    HttpTestServer server_;
+};
+
+TEST_F(CarvoGet, TraceShowsEveryEventOfASuccessfulDownloadAndTheFileIsExact) {
+    const std::string body = pattern(3000);
+    server_.route("/pub/f.bin", answer(body));
+    // No save location: the control's FileName, in the current folder.
+    ProcessResult r = run({"--trace", "--chunk", "1024", server_.url("/pub/f.bin")});
+    ASSERT_EQ(r.exitStatus, 0) << r.err << r.out;
+    EXPECT_EQ(loadBytes(at("f.bin")), body);
+
+    // Rate and TimeLeft depend on the clock; everything else is exact.
+    const std::regex rate("Rate\t(|[0-9]+ Bytes/s|[0-9]+([.,][0-9]+)? Kb/s)");
+    const std::regex timeLeft("TimeLeft\t([0-9]+ seg|[0-9]+ min [0-9]+ seg)");
+    std::vector<std::string> got = lines(r.out);
+    std::vector<std::string> expected = {
+        "StatusChange\tIniciando Conexão...",
+        "StatusChange\tConexão Aceita, Recebendo Informações.",
+        "StatusChange\tInformações Recebidas!",
+        "StatusChange\tPuxando Arquivos...",
+    };
+    for (auto [bytes, percent] : {std::pair{1024, 34}, {2048, 68}, {3000, 100}, {3000, 100}}) {
+        expected.insert(
+            expected.end(),
+            {"Rate", "TimeLeft", "RecievedBytes\t" + std::to_string(bytes),
+             "Percent\t" + std::to_string(percent), "StatusChange\tPuxando Arquivos..."});
+    }
+    expected.insert(expected.end(), {"DLComplete", "StatusChange\tDownload Concluído!"});
+    ASSERT_EQ(got.size(), expected.size()) << r.out;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (expected[i] == "Rate")
+            EXPECT_TRUE(std::regex_match(got[i], rate)) << got[i];
+        else if (expected[i] == "TimeLeft")
+            EXPECT_TRUE(std::regex_match(got[i], timeLeft)) << got[i];
+        else
+            EXPECT_EQ(got[i], expected[i]) << "line " << i;
+    }
+    // The last pass has nothing left to wait for.
+    EXPECT_EQ(got[got.size() - 6], "TimeLeft\t0 seg");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CarvoGet, NotFoundEndsWithItsCodeAndTextAndNoFile) {
+    server_.route("/gone.bin", answer("nope", "HTTP/1.1 404 Not Found"));
+    ProcessResult r = run({"--trace", server_.url("/gone.bin")});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.err, "DLECode 2: Arquivo Não Encontrado!")) << r.err;
+    EXPECT_TRUE(contains(r.out,
+                         "DLError\tArquivo Não Encontrado!\n"
+                         "StatusChange\tArquivo Não Encontrado!\nDLECode\t2\n"))
+        << r.out;
+    EXPECT_FALSE(contains(r.out, "Puxando")) << "DownLoad ran after a refused probe";
+    EXPECT_FALSE(fs::exists(at("gone.bin")));
+    EXPECT_FALSE(contains(r.err, "--resume")) << "nothing to resume";
+
+    // Without --trace, on a pipe: the status sentences and the same failure.
+    ProcessResult quiet = run({server_.url("/gone.bin")});
+    EXPECT_EQ(quiet.exitStatus, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_TRUE(contains(quiet.err, "Iniciando Conexão...\n")) << quiet.err;
+    EXPECT_TRUE(contains(quiet.err, "DLECode 2: Arquivo Não Encontrado!")) << quiet.err;
+}
+
+TEST_F(CarvoGet, InfoProbesOnlyAndPrintsTheFourProperties) {
+    server_.route("/v11", answer(pattern(12345)));
+    server_.route("/v10", answer("abc", "HTTP/1.0 200 OK"));
+    Response noLength = answer("abc");
+    noLength.contentLength = false;
+    server_.route("/nolength", noLength);
+
+    ProcessResult r = run({"--info", server_.url("/v11"), "x.bin"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "FileSize\t12345\nFileExists\tTrue\nResumeSupported\tTrue\nConnected\tFalse\n");
+    EXPECT_FALSE(fs::exists(at("x.bin")));
+
+    r = run({"--info", server_.url("/v10"), "x.bin"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "FileSize\t3\nFileExists\tTrue\nResumeSupported\tFalse\nConnected\tFalse\n");
+
+    // No Content-Length: the probe's error exit, code 1, and the fields as far as it got.
+    r = run({"--info", server_.url("/nolength"), "x.bin"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, "FileExists\tTrue\n")) << r.out;
+    EXPECT_TRUE(contains(r.err, "DLECode 1: Erro ao Ler Cabeçalho do Arquivo.")) << r.err;
+}
+
+TEST_F(CarvoGet, KeepTypeRenamesAndAUrlWithoutFileNameNeedsASaveLocation) {
+    server_.route("/pkg/setup.exe", answer("MZ-program"));
+    ProcessResult r = run({"--keep-type", server_.url("/pkg/setup.exe"), "pacote.tmp"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(loadBytes(at("pacote.exe")), "MZ-program");
+    EXPECT_FALSE(fs::exists(at("pacote.tmp")));
+
+    const std::size_t before = server_.requestCount();
+    r = run({server_.url("/pkg/")});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_TRUE(contains(r.err, "SAVE_LOCATION")) << r.err;
+    EXPECT_EQ(server_.requestCount(), before) << "nothing should be fetched";
+}
+
+TEST_F(CarvoGet, WithNobodyToAskAnExistingFileIsKept) {
+    server_.route("/f.bin", answer("new contents"));
+    storeBytes(at("f.bin"), "the user's own file");
+    // Standard input is a pipe here, not a terminal: the control cannot ask.
+    ProcessResult r = run({"--prompt-overwrite", server_.url("/f.bin")});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(loadBytes(at("f.bin")), "the user's own file");
+    EXPECT_TRUE(contains(r.err, "DLECode 1")) << r.err;
+    EXPECT_TRUE(contains(r.err, "f.bin")) << r.err;
+
+    // Without --prompt-overwrite the file is replaced, and cut to the new length.
+    r = run({server_.url("/f.bin")});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(loadBytes(at("f.bin")), "new contents");
+}
+
+TEST_F(CarvoGet, BadOptionsAreUsageErrorsAndHelpIsNot) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--chunk", "0", "u"},
+                                               {"--frobnicate", "u"},
+                                               {"a", "b", "c"},
+                                               {"--rollback", "3", "u"},
+                                               {"--chunk"}}) {
+        ProcessResult r = run(args);
+        EXPECT_EQ(r.exitStatus, 2) << r.err;
+        EXPECT_TRUE(contains(r.err, "usage: carvo-get [options] URL [SAVE_LOCATION]")) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    ProcessResult help = run({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_TRUE(contains(help.out, "--resume")) << help.out;
+    EXPECT_EQ(help.err, "");
+}
+
+// A body cut by the server: carvo-get keeps the partial file and says how to resume; the
+// resume against nginx, with a damaged tail fetched again through --rollback, gives the file.
+TEST_F(CarvoGet, BrokenDownloadIsFinishedByResumeAgainstNginx) {
+    if (!NginxServer::available()) GTEST_SKIP() << "nginx is not installed";
+    const std::string body = pattern(300000);
+    Response cut = answer(body);
+    cut.dropAfter = 100000;
+    server_.route("/f.bin", cut);
+    ProcessResult broken = run({"--chunk", "4096", server_.url("/f.bin"), "part.bin"});
+    EXPECT_EQ(broken.exitStatus, 1);
+    EXPECT_TRUE(
+        contains(broken.err, "DLECode 1: Erro ao puxar arquivo de: " + server_.url("/f.bin")))
+        << broken.err;
+    EXPECT_TRUE(contains(broken.err, "carvo-get --resume --chunk 4096 -- " + server_.url("/f.bin") +
+                                         " " + at("part.bin").string()))
+        << broken.err;
+    std::string partial = loadBytes(at("part.bin"));
+    ASSERT_GT(partial.size(), 0u);
+    ASSERT_LE(partial.size(), 100000u);
+    EXPECT_EQ(partial, body.substr(0, partial.size()));
+
+    // Damage the last bytes; --rollback 10 fetches them again.
+    partial.replace(partial.size() - 10, 10, std::string(10, '\x55'));
+    storeBytes(at("part.bin"), partial);
+
+    ScratchFolder served("carvo-get-nginx");
+    storeBytes(served / "f.bin", body);
+    NginxServer nginx({served.path()});
+    ProcessResult resumed =
+        run({"--trace", "--resume", "--rollback", "10", nginx.url("/f.bin"), "part.bin"});
+    EXPECT_EQ(resumed.exitStatus, 0) << resumed.err << nginx.errorLog();
+    EXPECT_TRUE(contains(resumed.out, "StatusChange\tResumindo part.bin.\n")) << resumed.out;
+    EXPECT_TRUE(contains(resumed.out, "RecievedBytes\t300000\nPercent\t100\n")) << resumed.out;
+    EXPECT_TRUE(contains(resumed.out, "DLComplete\nStatusChange\tDownload Terminado!\n"));
+    EXPECT_TRUE(loadBytes(at("part.bin")) == body) << "resumed file differs from the original";
+}
+
+// Ctrl-C during a transfer cancels it; the command carvo-get prints then finishes the file.
+TEST_F(CarvoGet, InterruptCancelsAndThePrintedCommandResumes) {
+    const std::string body = pattern(2 * 1024 * 1024);
+    std::atomic<int> plainRequests{0};
+    server_.route("/big.bin", [&](const Request& req) {
+        Response r = answer(body);
+        r.honourRange = true;
+        // The first download crawls, so there is time to interrupt it.
+        if (req.header("Range").empty() && plainRequests++ == 0) r.bytesPerSecond = 128 * 1024;
+        return r;
+    });
+
+    std::atomic<pid_t> child{0};
+    ProcessResult cancelled;
+    std::thread runner([&] {
+        ProcessOptions options;
+        options.started = [&](pid_t pid) { child = pid; };
+        cancelled = run({"--chunk", "8192", server_.url("/big.bin"), "big.bin"}, options);
+    });
+    // Interrupt once the transfer loop has opened the file.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!(child != 0 && fs::exists(at("big.bin"))) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_NE(child.load(), 0);
+    ::kill(child, SIGINT);
+    runner.join();
+
+    EXPECT_EQ(cancelled.exitStatus, 1) << cancelled.err;
+    EXPECT_TRUE(contains(cancelled.err, "DLECode 4: Cancelado.")) << cancelled.err;
+    const std::string marker = "to resume it:\n  ";
+    const auto at_ = cancelled.err.find(marker);
+    ASSERT_NE(at_, std::string::npos) << cancelled.err;
+    std::string command = lines(cancelled.err.substr(at_ + marker.size())).at(0);
+    ASSERT_EQ(command.rfind("carvo-get ", 0), 0u) << command;
+    EXPECT_LT(fs::file_size(at("big.bin")), body.size());
+
+    command.replace(0, std::string("carvo-get").size(), CARVO_GET_PATH);
+    ProcessOptions elsewhere;
+    elsewhere.workDir = fs::path("/");
+    ProcessResult resumed = runProcess({"/bin/sh", "-c", command}, elsewhere);
+    EXPECT_EQ(resumed.exitStatus, 0) << resumed.err;
+    EXPECT_TRUE(loadBytes(at("big.bin")) == body) << "resumed file differs from the original";
+    const std::vector<Request> requests = server_.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().header("Range").rfind("bytes=", 0), 0u);
+}
+
+}  // namespace
+}  // namespace carvo::test
