@@ -323,8 +323,3 @@ TEST(RegistryStore, ConcurrentWritersLoseNothing) {
     for (const char* who : {"child-a", "child-b", "parent-a", "parent-b"})
         EXPECT_EQ(*store.read(kKey, who), RegValue::sz(std::to_string(kRounds))) << who;
 }
-
-TEST(RegistryStore, DefaultPathIsTheBuiltInOne) {
-    EXPECT_TRUE(defaultRegistryPath().is_absolute());
-    EXPECT_EQ(defaultRegistryPath().extension(), ".reg");
-}
