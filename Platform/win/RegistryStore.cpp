@@ -20,6 +20,7 @@ namespace {
 // A store bigger than this is refused rather than read into memory.
 constexpr std::size_t kMaxStoreBytes = 64u * 1024 * 1024;
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 class Fd {
 public:
@@ -215,11 +216,10 @@ bool parseValue(std::string_view spec, RegValue& out) {
 
 void writeHex(std::string& out, std::size_t lineStart, std::string_view prefix,
               const std::vector<std::uint8_t>& bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
     out += prefix;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
+        out += kHexDigits[bytes[i] >> 4];
+        out += kHexDigits[bytes[i] & 15];
         if (i + 1 < bytes.size()) {
             out += ',';
             // Wrap long values the way exports do: a backslash and an indented next line.
@@ -251,11 +251,10 @@ void writeValue(std::string& out, std::string_view name, const RegValue& v) {
         }
         case RegType::Dword:
             if (v.data.size() == 4) {
-                static constexpr char digits[] = "0123456789abcdef";
                 out += "dword:";
-                for (int i = 3; i >= 0; --i) {
-                    out += digits[v.data[static_cast<std::size_t>(i)] >> 4];
-                    out += digits[v.data[static_cast<std::size_t>(i)] & 15];
+                for (std::size_t i = 4; i-- > 0;) {
+                    out += kHexDigits[v.data[i] >> 4];
+                    out += kHexDigits[v.data[i] & 15];
                 }
                 return;
             }
@@ -266,15 +265,11 @@ void writeValue(std::string& out, std::string_view name, const RegValue& v) {
         default:
             break;
     }
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string prefix = "hex(";
-    std::uint32_t t = static_cast<std::uint32_t>(v.type);
+    // Any other type, or a value the short forms cannot hold: hex(type) with the type in hex.
     std::string num;
-    do {
-        num.insert(num.begin(), digits[t & 15]);
-        t >>= 4;
-    } while (t != 0);
-    prefix += num + "):";
+    for (auto t = static_cast<std::uint32_t>(v.type); num.empty() || t != 0; t >>= 4)
+        num.insert(num.begin(), kHexDigits[t & 15]);
+    const std::string prefix = "hex(" + num + "):";
     if (isTextType(v.type)) writeHex(out, lineStart, prefix, utf8ToUtf16le(data));
     else writeHex(out, lineStart, prefix, v.data);
 }
@@ -531,8 +526,10 @@ RegKey RegistryStore::openKey(std::string_view keyPath) const {
         key.openStatus_ = regerr::FileNotFound;
         return key;
     }
+    // A parent implied by a listed sub-key opens with no values.
     const RegistryData::Key* k = data.findKey(keyPath);
-    key.values_.emplace(k ? k->values : decltype(k->values){});
+    key.values_.emplace();
+    if (k != nullptr) *key.values_ = k->values;
     key.openStatus_ = regerr::Success;
     return key;
 }

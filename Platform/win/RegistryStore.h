@@ -13,7 +13,8 @@
 // The file is UTF-8 (a UTF-8 or UTF-16LE byte-order mark is accepted on reading). Quoted text
 // escapes only \\ and \". hex(1), hex(2) and hex(7) hold UTF-16LE bytes, as exports always have;
 // in memory, text-typed values (Sz, ExpandSz, MultiSz) are UTF-8 bytes with their NUL
-// terminators, which is what a program reading the registry through narrow calls receives.
+// terminators, which is what a program reading the registry through narrow calls receives
+// (bytes of such a value that are not UTF-8 are written to the file as U+FFFD).
 // Key paths start with the root's full name and are compared without regard to case (ASCII and
 // Latin-1 letters). Lines the format does not know are skipped, never fatal.
 //
