@@ -174,31 +174,31 @@ bool parseHexNumber(std::string_view s, std::uint32_t& out, std::size_t maxDigit
 }
 
 // The value part after '='. False for a form this format does not know (the line is skipped).
-bool parseValue(std::string_view spec, RegValue& out) {
-    spec = trim(spec);
-    if (!spec.empty() && spec.front() == '"') {
+bool parseValue(std::string_view form, RegValue& out) {
+    form = trim(form);
+    if (!form.empty() && form.front() == '"') {
         std::string text;
-        std::size_t end = readQuoted(spec, 1, text);
-        if (end == std::string_view::npos || !trim(spec.substr(end)).empty()) return false;
+        std::size_t end = readQuoted(form, 1, text);
+        if (end == std::string_view::npos || !trim(form.substr(end)).empty()) return false;
         out = RegValue::sz(text);
         return true;
     }
-    if (spec.starts_with("dword:")) {
+    if (form.starts_with("dword:")) {
         std::uint32_t n = 0;
-        if (!parseHexNumber(trim(spec.substr(6)), n, 8)) return false;
+        if (!parseHexNumber(trim(form.substr(6)), n, 8)) return false;
         out = RegValue::dword(n);
         return true;
     }
     std::uint32_t type = 0;
     std::string_view bytes;
-    if (spec.starts_with("hex:")) {
+    if (form.starts_with("hex:")) {
         type = static_cast<std::uint32_t>(RegType::Binary);
-        bytes = spec.substr(4);
-    } else if (spec.starts_with("hex(")) {
-        std::size_t close = spec.find("):");
-        if (close == std::string_view::npos || !parseHexNumber(spec.substr(4, close - 4), type, 8))
+        bytes = form.substr(4);
+    } else if (form.starts_with("hex(")) {
+        std::size_t close = form.find("):");
+        if (close == std::string_view::npos || !parseHexNumber(form.substr(4, close - 4), type, 8))
             return false;
-        bytes = spec.substr(close + 2);
+        bytes = form.substr(close + 2);
     } else {
         return false;
     }
