@@ -24,13 +24,15 @@ using std::chrono::milliseconds;
 constexpr milliseconds YieldEvery{25};
 // One wait on the sockets. Short, because a paused transfer makes libcurl wait it out in full.
 constexpr int PollMs = 10;
-// libcurl hands the write callback at most this much at once; unpausing with less room than
-// this would only pause again at once.
-constexpr std::size_t MaxWrite = CURL_MAX_WRITE_SIZE;
+// A paused transfer resumes only with this much room in the ring: libcurl hands back what it
+// held (up to one read buffer) at once, and with less room it would pause again straight
+// away and copy the rest once more. Never below CURL_MAX_WRITE_SIZE, or it could stall.
+constexpr std::size_t ResumeRoom = std::max<std::size_t>(CurlTransfer::BufferCapacity / 4, CURL_MAX_WRITE_SIZE);
 // A gap this long between two of our own waits means the caller was busy elsewhere (a paused
 // download, a dialog); it does not count towards the stall time-out.
 constexpr milliseconds CallerAway{1000};
 
+constexpr long ReadBufferSize = 128 * 1024;
 constexpr long DefaultConnectTimeoutMs = 30'000;
 constexpr long DefaultStallTimeoutMs = 60'000;
 constexpr long MaxRedirects = 10;
@@ -321,7 +323,7 @@ struct CurlTransfer::Impl {
     }
 
     void resumeIfRoom(Request& r) {
-        if (!r.paused || !r.inMulti || ring.room() < MaxWrite) return;
+        if (!r.paused || !r.inMulti || ring.room() < ResumeRoom) return;
         r.paused = false;
         // This may call onBody at once with the data held back, and pause again.
         const CURLcode rc = curl_easy_pause(r.easy.get(), CURLPAUSE_CONT);
@@ -371,6 +373,8 @@ struct CurlTransfer::Impl {
         set(CURLOPT_SSL_VERIFYHOST, 2L);
         if (!options.caFile.empty()) set(CURLOPT_CAINFO, options.caFile.c_str());
         set(CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+        // Fewer, larger reads from the socket; the write callback still gets 16 KiB at most.
+        set(CURLOPT_BUFFERSIZE, ReadBufferSize);
         set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         // No Accept-Encoding: a paused transfer would hold whole decompressed blocks.
         set(CURLOPT_HEADERFUNCTION, &Impl::onHeader);
