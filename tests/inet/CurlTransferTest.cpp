@@ -220,6 +220,35 @@ TEST_F(TransferTest, RefusedConnectionFails) {
     EXPECT_THROW(t().getChunk(10), ComError);
 }
 
+TEST_F(TransferTest, ConnectionNeverAcceptedEndsThroughTheConnectTimeOut) {
+    // A listener that never accepts, its queue filled: further connection attempts go
+    // unanswered, as with a host that drops them.
+    options.connectTimeoutMs = 300;
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    open("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x");
+    try {
+        t().getHeader();
+        ADD_FAILURE() << "an unanswered connection must fail the request";
+    } catch (const ComError& e) {
+        EXPECT_NE(std::string(e.what()).find("Timeout"), std::string::npos) << e.what();
+    }
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
+}
+
 TEST_F(TransferTest, BodyCutShortFailsAfterTheBytesBeforeTheCut) {
     Response cut = ok(pattern(100'000));
     cut.dropAfter = 50'000;
@@ -410,7 +439,13 @@ TEST_F(TransferTest, PuttingTheUrlAgainLeavesTheOpenResponseReadable) {
     EXPECT_EQ(readAll(4), "body of a");
     open(server.url("/b"));
     EXPECT_EQ(readAll(4), "body of b");
-    EXPECT_EQ(server.requestCount(), 2u);
+
+    t().execute("HEAD");
+    ASSERT_TRUE(waitHeaders());
+    EXPECT_EQ(t().getHeader("Content-Length"), "9");
+    EXPECT_TRUE(t().getChunk(4).empty());
+    EXPECT_EQ(server.requests().back().method, "HEAD");
+    EXPECT_EQ(server.requestCount(), 3u);
 }
 
 // --- yielding and memory ---

@@ -88,6 +88,9 @@ TEST(HttpTestServer, ShapesBodies) {
     auto c = get(server, "/chunked");
     EXPECT_NE(c.find("Transfer-Encoding: chunked\r\n"), std::string::npos);
     EXPECT_EQ(c.substr(c.find("\r\n\r\n") + 4), "6\r\nabcdef\r\n0\r\n\r\n");
+    auto head = rawExchange(server, "HEAD /chunked HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n");  // the header block alone
+    EXPECT_EQ(head.find("abcdef"), std::string::npos);
     auto n = get(server, "/nolength");
     EXPECT_EQ(n.find("Content-Length"), std::string::npos);
     EXPECT_EQ(n.substr(n.size() - 5), "\r\nxyz");

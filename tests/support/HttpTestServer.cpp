@@ -74,6 +74,7 @@ struct Plan {
     std::size_t bytesPerSecond = 0;
     std::chrono::milliseconds headerDelay{0}, bodyDelay{0};
     bool neverRespond = false;
+    bool headOnly = false;  // a HEAD request: the header block alone
 };
 
 bool hasHeader(const Response& r, std::string_view name) {
@@ -134,7 +135,8 @@ Plan planFor(const Response& r, const Request& req) {
             body = body.substr(first, last - first + 1);
         }
     }
-    p.body = req.method == "HEAD" ? std::string_view{} : body;
+    p.headOnly = req.method == "HEAD";
+    p.body = p.headOnly ? std::string_view{} : body;
 
     std::string& h = p.head;
     h = status + "\r\n";
@@ -379,7 +381,7 @@ struct HttpTestServer::Impl {
         }
         if (!pause(plan.headerDelay) || !sendAll(fd, plan.head) || !pause(plan.bodyDelay))
             return;
-        if (!sendBody(fd, plan)) return;
+        if (!plan.headOnly && !sendBody(fd, plan)) return;
         ::shutdown(fd, SHUT_WR);
     }
 
