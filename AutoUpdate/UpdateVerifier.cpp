@@ -1,0 +1,216 @@
+#include "UpdateVerifier.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+
+#include "mdlRegistry.h"
+
+namespace veltrup {
+
+namespace release {
+
+namespace {
+
+constexpr std::size_t kPieceBytes = 64 * 1024;
+
+// Closes a file descriptor on every way out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+bool cryptoReady() { return sodium_init() >= 0; }
+
+std::optional<std::vector<unsigned char>> decodeBase64(std::string_view text, std::size_t size) {
+    if (text.empty() || text.size() != sodium_base64_encoded_len(size, sodium_base64_VARIANT_ORIGINAL) - 1)
+        return std::nullopt;
+    // libsodium 1.0.18's decoder takes many characters outside the alphabet (control
+    // characters, most punctuation, every byte from 0x80 up) as if they were letters of it, so
+    // the alphabet is checked here first. Where the padding may stand is left to libsodium.
+    for (const char c : text) {
+        const bool inAlphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '+' || c == '/' || c == '=';
+        if (!inAlphabet) return std::nullopt;
+    }
+    std::vector<unsigned char> out(size);
+    std::size_t length = 0;
+    const char* end = nullptr;
+    // No characters to ignore: a space or a line break inside the value is malformed, and the
+    // whole text must be consumed.
+    if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, &end,
+                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        length != size || end != text.data() + text.size())
+        return std::nullopt;
+    return out;
+}
+
+std::string encodeBase64(std::span<const unsigned char> bytes) {
+    const std::size_t withNul = sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    std::string out(withNul, '\0');
+    sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    out.resize(withNul - 1);
+    return out;
+}
+
+std::optional<Sha256> decodeSha256Hex(std::string_view text) {
+    if (text.size() != 2 * kSha256Bytes) return std::nullopt;
+    Sha256 out{};
+    std::size_t length = 0;
+    const char* end = nullptr;
+    if (sodium_hex2bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, &end) != 0 ||
+        length != out.size() || end != text.data() + text.size())
+        return std::nullopt;
+    return out;
+}
+
+std::string encodeHex(std::span<const unsigned char> bytes) {
+    std::string out(bytes.size() * 2 + 1, '\0');
+    sodium_bin2hex(out.data(), out.size(), bytes.data(), bytes.size());
+    out.pop_back();
+    return out;
+}
+
+std::optional<std::uint64_t> parseSize(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+bool forEachPiece(const std::filesystem::path& file,
+                  const std::function<void(std::span<const unsigned char>)>& consume,
+                  std::string& error) {
+    // O_NONBLOCK so that a FIFO in the file's place cannot hold the window forever; the
+    // regular-file test below then refuses it (and devices that never end).
+    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        error = "cannot open " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = file.string() + " is not a regular file";
+        return false;
+    }
+    std::vector<unsigned char> piece(kPieceBytes);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), piece.data(), piece.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = "cannot read " + file.string() + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) return true;
+        consume(std::span<const unsigned char>(piece.data(), static_cast<std::size_t>(n)));
+    }
+}
+
+}  // namespace release
+
+namespace {
+
+VerifyResult refuse(std::string why) { return {false, std::move(why)}; }
+
+std::string mainValue(const std::filesystem::path& file, const char* key) {
+    return ReadProfileString("MAIN", key, "", file);
+}
+
+}  // namespace
+
+VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
+                          const std::filesystem::path& linksFile,
+                          const std::filesystem::path& installer) {
+    using namespace release;
+    if (!cryptoReady()) return refuse("the cryptography library cannot start");
+
+    const std::string keyText = mainValue(linksFile, "PublicKey");
+    const std::string sizeText = mainValue(versionFile, "Size");
+    const std::string shaText = mainValue(versionFile, "SHA256");
+    const std::string signatureText = mainValue(versionFile, "Signature");
+
+    // Every value present must parse, whether or not it will be needed: a version file that
+    // carries garbage is not one the maker's tool wrote.
+    std::optional<std::vector<unsigned char>> publicKey;
+    std::optional<std::vector<unsigned char>> signature;
+    std::optional<std::uint64_t> size;
+    std::optional<Sha256> sha;
+    if (!keyText.empty() && !(publicKey = decodeBase64(keyText, kPublicKeyBytes)))
+        return refuse("PublicKey in the links file is not base64 of 32 bytes");
+    if (!sizeText.empty() && !(size = parseSize(sizeText)))
+        return refuse("Size in the version file is not a whole number of bytes");
+    if (!shaText.empty() && !(sha = decodeSha256Hex(shaText)))
+        return refuse("SHA256 in the version file is not 64 hex digits");
+    if (!signatureText.empty() && !(signature = decodeBase64(signatureText, kSignatureBytes)))
+        return refuse("Signature in the version file is not base64 of 64 bytes");
+
+    if (publicKey && !signature) return refuse("the links file holds a PublicKey but the version file has no Signature");
+    // A Signature without a key has nothing to be checked against.
+    if (!publicKey && !size && !sha) return {true, "nothing to check"};
+
+    crypto_hash_sha256_state shaState;
+    crypto_sign_state signState;
+    crypto_hash_sha256_init(&shaState);
+    crypto_sign_init(&signState);
+    std::uint64_t length = 0;
+    std::string error;
+    const bool read = forEachPiece(
+        installer,
+        [&](std::span<const unsigned char> piece) {
+            length += piece.size();
+            if (sha) crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
+            if (publicKey) crypto_sign_update(&signState, piece.data(), piece.size());
+        },
+        error);
+    if (!read) return refuse(error);
+
+    if (size && length != *size)
+        return refuse("Size says " + std::to_string(*size) + " bytes, the file has " + std::to_string(length));
+    if (sha) {
+        Sha256 actual{};
+        crypto_hash_sha256_final(&shaState, actual.data());
+        if (sodium_memcmp(actual.data(), sha->data(), actual.size()) != 0)
+            return refuse("SHA256 does not match the file (it is " + encodeHex(actual) + ")");
+    }
+    if (publicKey && crypto_sign_final_verify(&signState, signature->data(), publicKey->data()) != 0)
+        return refuse("Signature does not verify under the PublicKey");
+    return {true, publicKey ? "signed by the maker's key" : "size and digest match"};
+}
+
+VerifyResult verifyOrDelete(const std::filesystem::path& versionFile,
+                            const std::filesystem::path& linksFile,
+                            const std::filesystem::path& installer) {
+    VerifyResult result = verifyUpdate(versionFile, linksFile, installer);
+    if (result.ok) return result;
+    std::error_code ec;
+    // The link itself, never what it points to; a folder is not ours to remove.
+    const auto status = std::filesystem::symlink_status(installer, ec);
+    if (ec || status.type() == std::filesystem::file_type::not_found ||
+        status.type() == std::filesystem::file_type::directory)
+        return result;
+    std::filesystem::remove(installer, ec);
+    if (ec) result.reason += "; and it could not be deleted: " + ec.message();
+    return result;
+}
+
+}  // namespace veltrup

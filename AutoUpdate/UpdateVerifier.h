@@ -1,0 +1,94 @@
+#pragma once
+// The check that stands between a downloaded installer and its start: never run an installer
+// that is not the one the maker published.
+//
+// The version file (Update.ini, from the server) may carry, in section MAIN:
+//   Size=<bytes, decimal>  SHA256=<64 hex digits>  Signature=<base64 of 64 bytes>
+// and links.ini (beside the program, installed with it, so trusted) may carry, in MAIN:
+//   PublicKey=<base64 of the maker's 32-byte Ed25519 public key>
+// The signature is Ed25519ph (the pre-hashed form: Ed25519 over the SHA-512 of the file's
+// bytes), so that signing and checking both stream the file instead of holding it in memory.
+// The maker's tool, veltrup-sign, writes these lines.
+//
+// The rule: with a PublicKey, the installer must carry a Signature that verifies under it;
+// whatever the key, a Size or SHA256 that is present must match; a value that does not parse
+// (base64, hex, number) is a refusal, never a crash. With none of the keys and no PublicKey
+// the installer passes unread, as it always did. A key present with an empty value counts as
+// absent.
+//
+// Free of Qt: the window calls it, the maker's tool and the tests call it too.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltrup {
+
+// What panel 2 shows for a refused installer, on its four failure labels (the third, "O Que
+// Fazer:", keeps its design caption). The advice is the one for a failed transfer: a retry
+// downloads the file again.
+inline constexpr const char* kVerifyFailureTitle = "Erro:";
+inline constexpr const char* kVerifyFailureText =
+    "O arquivo de atualização não passou na verificação de autenticidade e foi apagado.";
+inline constexpr const char* kVerifyFailureAdvice =
+    "Você pode clicar o botão 'Avançar' para tentar novamente.";
+
+struct VerifyResult {
+    bool ok = false;
+    std::string reason;  // for logs and tests; never shown to the user
+};
+
+// versionFile: the downloaded Update.ini; linksFile: links.ini beside the program;
+// installer: the downloaded file. Reads Size, SHA256 and Signature from MAIN of the version
+// file and PublicKey from MAIN of the links file. The installer is read once, in pieces.
+VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
+                          const std::filesystem::path& linksFile,
+                          const std::filesystem::path& installer);
+
+// verifyUpdate, and when it refuses, deletes the installer so that nothing can start it later.
+// The window's whole part is: when this returns !ok, show the kVerifyFailure texts and offer a
+// retry. A failed deletion is added to the reason; the result stays a refusal.
+VerifyResult verifyOrDelete(const std::filesystem::path& versionFile,
+                            const std::filesystem::path& linksFile,
+                            const std::filesystem::path& installer);
+
+// The forms the maker's tool writes and the check reads, kept in one place so the two agree.
+namespace release {
+
+inline constexpr std::size_t kPublicKeyBytes = 32;
+inline constexpr std::size_t kSecretKeyBytes = 64;
+inline constexpr std::size_t kSignatureBytes = 64;
+inline constexpr std::size_t kSha256Bytes = 32;
+
+using Sha256 = std::array<unsigned char, kSha256Bytes>;
+
+// Base64 with the standard alphabet and padding, decoding to exactly `size` bytes; nothing
+// else (no spaces, no line breaks, no other alphabet, no non-zero padding bits).
+std::optional<std::vector<unsigned char>> decodeBase64(std::string_view text, std::size_t size);
+std::string encodeBase64(std::span<const unsigned char> bytes);
+// Exactly 64 hex digits (either case).
+std::optional<Sha256> decodeSha256Hex(std::string_view text);
+std::string encodeHex(std::span<const unsigned char> bytes);  // lower case
+// A whole decimal number of bytes: digits only, no sign, no spaces, within 64 bits.
+std::optional<std::uint64_t> parseSize(std::string_view text);
+
+// Reads a file from its start to its end in pieces, handing each to consume, so memory stays
+// flat whatever the file's size. Only a regular file is read. False, with error set, when it
+// cannot be opened or read.
+bool forEachPiece(const std::filesystem::path& file,
+                  const std::function<void(std::span<const unsigned char>)>& consume,
+                  std::string& error);
+
+// libsodium's one-time set-up; false when it cannot run (then nothing can be checked).
+bool cryptoReady();
+
+}  // namespace release
+
+}  // namespace veltrup

@@ -1,0 +1,68 @@
+#pragma once
+// The maker's side of the installer check: the key pair and the signing of a release.
+//
+// Files, one base64 line each (standard alphabet, padded):
+//   maker.key  the 64-byte Ed25519 secret key as libsodium holds it; created owner-only (0600)
+//   maker.pub  the 32-byte public key; its text is what links.ini carries as PublicKey
+// A release is signed with Ed25519ph over the installer's bytes, the form the updater checks.
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "UpdateVerifier.h"
+
+namespace veltrup::maker {
+
+inline constexpr const char* kSecretKeyFile = "maker.key";
+inline constexpr const char* kPublicKeyFile = "maker.pub";
+
+// A secret key in memory; wiped when it goes.
+class SecretKey {
+public:
+    SecretKey() = default;
+    ~SecretKey();
+    SecretKey(const SecretKey&) = delete;
+    SecretKey& operator=(const SecretKey&) = delete;
+    SecretKey(SecretKey&& other) noexcept;
+    SecretKey& operator=(SecretKey&& other) noexcept;
+
+    std::span<unsigned char, release::kSecretKeyBytes> bytes() { return bytes_; }
+    std::span<const unsigned char, release::kSecretKeyBytes> bytes() const { return bytes_; }
+    // libsodium keeps the public key in the second half of the secret one.
+    std::span<const unsigned char, release::kPublicKeyBytes> publicKey() const {
+        return std::span<const unsigned char, release::kSecretKeyBytes>(bytes_).last<release::kPublicKeyBytes>();
+    }
+
+private:
+    std::array<unsigned char, release::kSecretKeyBytes> bytes_{};
+};
+
+struct KeyFiles {
+    std::filesystem::path secretFile, publicFile;
+    std::string publicKey;  // base64, as links.ini carries it
+};
+
+// Makes a key pair in dir (created owner-only when missing; its parent must exist). Refuses,
+// leaving everything as it was, when either file already exists: a key that signed releases
+// must never be lost to a second run.
+std::optional<KeyFiles> generateKeys(const std::filesystem::path& dir, std::string& error);
+
+// Reads maker.key; refuses a file that is not one line of base64 of 64 bytes, or whose two
+// halves do not belong together (a damaged copy would sign releases nobody can check).
+std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::string& error);
+
+// The three lines for section MAIN of the version file.
+struct ReleaseLines {
+    std::string size, sha256, signature;
+    // "Size=...\nSHA256=...\nSignature=...\n"
+    std::string text() const;
+};
+
+// Reads the installer once, in pieces, and signs it.
+std::optional<ReleaseLines> signInstaller(const SecretKey& key, const std::filesystem::path& installer,
+                                          std::string& error);
+
+}  // namespace veltrup::maker

@@ -1,0 +1,99 @@
+// veltrup-sign: the maker's tool for publishing updates that Veltrup will accept.
+// Exit codes: 0 done, 1 failed or refused, 2 wrong command line.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "MakerKeys.h"
+#include "UpdateVerifier.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: veltrup-sign keygen DIR\n"
+    "       veltrup-sign sign SECRET_KEY INSTALLER\n"
+    "       veltrup-sign verify LINKS_INI UPDATE_INI INSTALLER\n"
+    "       veltrup-sign --help\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "keygen DIR\n"
+    "    Makes the maker's key pair: DIR/maker.key (secret, readable by you alone) and\n"
+    "    DIR/maker.pub. DIR is created when missing. Never overwrites an existing key.\n"
+    "    Prints the line to put into section [MAIN] of the links.ini shipped with the\n"
+    "    product:  PublicKey=...\n"
+    "\n"
+    "sign SECRET_KEY INSTALLER\n"
+    "    Prints the three lines to paste into section [MAIN] of the version file:\n"
+    "    Size=..., SHA256=... and Signature=... (Ed25519ph over the installer's bytes).\n"
+    "\n"
+    "verify LINKS_INI UPDATE_INI INSTALLER\n"
+    "    Runs the check Veltrup runs after downloading, before anything is uploaded.\n"
+    "\n"
+    "Exit status: 0 done, 1 failed or refused, 2 wrong command line.\n";
+
+int usage() {
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+int failed(const std::string& error) {
+    std::fprintf(stderr, "veltrup-sign: %s\n", error.c_str());
+    return 1;
+}
+
+int keygen(const std::string& dir) {
+    std::string error;
+    const auto files = veltrup::maker::generateKeys(dir, error);
+    if (!files) return failed(error);
+    std::fprintf(stderr,
+                 "Wrote %s (secret: keep it off the server, and keep a copy somewhere safe) and %s.\n"
+                 "Put this line into section [MAIN] of links.ini:\n",
+                 files->secretFile.c_str(), files->publicFile.c_str());
+    std::printf("PublicKey=%s\n", files->publicKey.c_str());
+    return 0;
+}
+
+int sign(const std::string& keyFile, const std::string& installer) {
+    std::string error;
+    struct stat st {};
+    if (::stat(keyFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
+        std::fprintf(stderr, "veltrup-sign: warning: %s can be read by others than you\n", keyFile.c_str());
+    const auto key = veltrup::maker::loadSecretKey(keyFile, error);
+    if (!key) return failed(error);
+    const auto lines = veltrup::maker::signInstaller(*key, installer, error);
+    if (!lines) return failed(error);
+    // The download control counts bytes in a signed 32-bit number.
+    if (veltrup::release::parseSize(lines->size).value_or(0) > static_cast<std::uint64_t>(INT32_MAX))
+        std::fprintf(stderr, "veltrup-sign: warning: the updater cannot download files of 2 GiB or more\n");
+    std::fputs(lines->text().c_str(), stdout);
+    return 0;
+}
+
+int verify(const std::string& links, const std::string& versionFile, const std::string& installer) {
+    const auto result = veltrup::verifyUpdate(versionFile, links, installer);
+    std::printf("%s: %s\n", result.ok ? "accepted" : "refused", result.reason.c_str());
+    return result.ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args.empty()) return usage();
+    const std::string_view command = args[0];
+    if (command == "keygen" && args.size() == 2) return keygen(args[1]);
+    if (command == "sign" && args.size() == 3) return sign(args[1], args[2]);
+    if (command == "verify" && args.size() == 4) return verify(args[1], args[2], args[3]);
+    return usage();
+}

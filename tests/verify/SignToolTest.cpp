@@ -1,0 +1,84 @@
+// veltrup-sign as the maker runs it: the key files it leaves, and the lines it prints.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "Release.h"
+
+namespace veltrup::test {
+namespace {
+
+using carvo::test::ProcessResult;
+using carvo::test::runProcess;
+
+ProcessResult tool(std::vector<std::string> args) {
+    args.insert(args.begin(), VELTRUP_SIGN_TOOL);
+    return runProcess(args);
+}
+
+TEST(SignTool, KeygenWritesAnOwnerOnlyKeyAndNeverOverwritesOne) {
+    ScratchFolder dir("veltrup-sign");
+    const fs::path keys = dir / "keys";
+    ProcessResult made = tool({"keygen", keys.string()});
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((keys / "maker.key").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(keys.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const std::string publicKey = loadBytes(keys / "maker.pub");
+    EXPECT_EQ(made.out, "PublicKey=" + publicKey);
+    EXPECT_EQ(publicKey.size(), 45u);  // 44 characters and a line end
+
+    const std::string secret = loadBytes(keys / "maker.key");
+    ProcessResult again = tool({"keygen", keys.string()});
+    EXPECT_EQ(again.exitStatus, 1);
+    EXPECT_NE(again.err.find("refusing"), std::string::npos) << again.err;
+    EXPECT_EQ(loadBytes(keys / "maker.key"), secret);
+    EXPECT_EQ(loadBytes(keys / "maker.pub"), publicKey);
+
+    // Half a pair left behind: nothing is written next to it.
+    fs::remove(keys / "maker.key");
+    EXPECT_EQ(tool({"keygen", keys.string()}).exitStatus, 1);
+    EXPECT_FALSE(fs::exists(keys / "maker.key"));
+}
+
+TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
+    Release r;
+    ProcessResult made = tool({"keygen", (r.dir / "mine").string()});
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string()});
+    ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
+    EXPECT_EQ(signedOut.err, "");
+    EXPECT_EQ(signedOut.out.rfind("Size=200000\nSHA256=" + r.lines.sha256 + "\nSignature=", 0), 0u) << signedOut.out;
+
+    r.writeLinks(made.out);
+    r.writeVersion(signedOut.out);
+    EXPECT_TRUE(r.verify().ok) << r.verify().reason;
+    const auto verify = [&] {
+        return tool({"verify", r.linksFile().string(), r.versionFile().string(), r.installer().string()});
+    };
+    EXPECT_EQ(verify().exitStatus, 0) << verify().out;
+    // The release's own key did not sign this one.
+    r.writeLinks("PublicKey=" + r.keys.publicKey + "\n");
+    EXPECT_EQ(verify().exitStatus, 1);
+    EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u);
+}
+
+TEST(SignTool, CommandLineMistakesAndMissingFiles) {
+    Release r;
+    EXPECT_EQ(tool({}).exitStatus, 2);
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string()}).exitStatus, 2);
+    EXPECT_EQ(tool({"publish", "x"}).exitStatus, 2);
+    ProcessResult help = tool({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.out.find("keygen DIR"), std::string::npos);
+    EXPECT_EQ(tool({"sign", (r.dir / "none.key").string(), r.installer().string()}).exitStatus, 1);
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), (r.dir / "none.bin").string()}).exitStatus, 1);
+    ProcessResult notAFolder = tool({"keygen", r.installer().string()});
+    EXPECT_EQ(notAFolder.exitStatus, 1);
+    EXPECT_NE(notAFolder.err.find("not a folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltrup::test
