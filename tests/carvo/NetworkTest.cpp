@@ -1,0 +1,208 @@
+// The control with the real transfer component against real servers on loopback: the
+// scripted test server for faults, nginx for a real one. Files are compared byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Harness.h"
+#include "HttpTestServer.h"
+#include "NginxServer.h"
+
+using namespace carvo;
+using namespace carvo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 2654435761u) >> 13);
+    return s;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Response withBody(std::string body) {
+    Response r;
+    r.body = std::move(body);
+    return r;
+}
+
+Response withStatus(std::string statusLine, std::string body) {
+    Response r = withBody(std::move(body));
+    r.statusLine = std::move(statusLine);
+    return r;
+}
+
+// A control with the libcurl component, yielding to a scripted host on the real clock.
+struct Live {
+    ScriptedHost host;
+    RecordingSite site;
+    std::shared_ptr<EventLog> log = std::make_shared<EventLog>();
+    std::unique_ptr<DownLoad> dl;
+    ScratchFolder dir;
+    fs::path target = dir.path() / "download.bin";
+
+    explicit Live(std::int32_t chunk = 1024) {
+        DownLoadEnvironment env;
+        env.makeTransfer = [](YieldFn y) {
+            TransferOptions options;
+            options.connectTimeoutMs = 5000;
+            options.stallTimeoutMs = 5000;
+            return makeCurlTransfer(std::move(y), options);
+        };
+        env.decimalPoint = '.';
+        dl = std::make_unique<DownLoad>(std::move(env));
+        host.useRealClock(true);
+        site.host = &host;
+        dl->setClientSite(&site);
+        dl->initNew();
+        dl->connectionPoint().advise(log);
+        dl->setCHUNK(chunk);
+        dl->setSaveLocation(target.string());
+    }
+    void fetch(const std::string& url) {
+        dl->setUrl(url);
+        dl->GetFileInformation();
+        dl->DownLoadFile();
+    }
+    std::string lastCode() const { return log->last("DLECode"); }
+};
+
+}  // namespace
+
+TEST(Network, DownloadsWholeFilesByteForByteAtAnyPieceSize) {
+    HttpTestServer server;
+    const std::string body = pattern(3 * 1024 * 1024 + 123);
+    server.route("/pub/setup.exe", withBody(body));
+    for (std::int32_t chunk : {1024, 65536, 1000000}) {
+        Live live(chunk);
+        live.fetch(server.url("/pub/setup.exe"));
+        EXPECT_EQ(live.log->named("DLComplete").size(), 1u) << chunk;
+        EXPECT_EQ(live.dl->FileSize(), static_cast<std::int32_t>(body.size()));
+        EXPECT_EQ(live.dl->ResumeSupported(), VTrue);
+        EXPECT_TRUE(readFile(live.target) == body) << chunk;
+        EXPECT_EQ(live.log->last("Percent"), "Percent\t100");
+    }
+}
+
+TEST(Network, FollowsARedirectAndRefusesAnErrorPage) {
+    HttpTestServer server;
+    Response moved = withStatus("HTTP/1.1 302 Found", "moved");
+    moved.headers = {{"Location", "/new"}};
+    server.route("/old", moved);
+    server.route("/new", withStatus("HTTP/1.0 200 OK", "the file"));
+    server.route("/broken", withStatus("HTTP/1.1 503 Service Unavailable", "<html>try later</html>"));
+    Live followed;
+    followed.fetch(server.url("/old"));
+    EXPECT_EQ(readFile(followed.target), "the file");
+    EXPECT_EQ(followed.dl->ResumeSupported(), VFalse);  // the final response is HTTP/1.0
+
+    Live broken;
+    std::ofstream(broken.target) << "installed earlier";
+    broken.fetch(server.url("/broken"));
+    EXPECT_EQ(broken.lastCode(), "DLECode\t1");
+    EXPECT_EQ(broken.dl->FileExists(), VFalse);
+    EXPECT_EQ(readFile(broken.target), "installed earlier");  // never replaced by the error page
+
+    Live missing;
+    missing.fetch(server.url("/nothing-here"));
+    EXPECT_EQ(missing.log->named("DLECode").front(), "DLECode\t2");
+    EXPECT_FALSE(fs::exists(missing.target));
+}
+
+TEST(Network, ACancelPressedWhileWaitingForTheServerEndsTheProbe) {
+    HttpTestServer server;
+    Response slow = withBody("x");
+    slow.headerDelay = std::chrono::milliseconds(300);
+    server.route("/slow", slow);
+    Live live;
+    live.host.onYield(3, [&] { live.dl->Cancel(); });
+    live.dl->setUrl(server.url("/slow"));
+    live.dl->GetFileInformation();
+    EXPECT_EQ(live.lastCode(), "DLECode\t4");
+    EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tCancelado.");
+}
+
+TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
+    const std::string body = pattern(2 * 1024 * 1024 + 7);
+    HttpTestServer broken;
+    Response cut = withBody(body);
+    cut.dropAfter = 700000;
+    broken.route("/f.bin", cut);
+    Live live;
+    live.fetch(broken.url("/f.bin"));
+    EXPECT_EQ(live.lastCode(), "DLECode\t1");
+    const std::string partial = readFile(live.target);
+    ASSERT_GT(partial.size(), 0u);
+    ASSERT_LE(partial.size(), 700000u);
+    EXPECT_TRUE(body.compare(0, partial.size(), partial) == 0);
+
+    HttpTestServer good;
+    Response ranges = withBody(body);
+    ranges.honourRange = true;
+    good.route("/f.bin", ranges);
+    live.log->events.clear();
+    live.dl->setUrl(good.url("/f.bin"));
+    live.dl->setROLLBACK(100);
+    live.dl->DLResume();
+    EXPECT_EQ(live.log->named("DLComplete").size(), 1u);
+    EXPECT_TRUE(readFile(live.target) == body);
+    auto requests = good.requests();
+    ASSERT_EQ(requests.size(), 2u);  // the resume's own probe, then the range request
+    EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(partial.size() - 100) + "-");
+}
+
+TEST(Network, ServersThatRefuseTheRangeLeaveThePartialFileUntouched) {
+    const std::string body = pattern(100000);
+    HttpTestServer server;
+    server.route("/ignores", withBody(body));
+    Response ranges = withBody(body);
+    ranges.honourRange = true;
+    server.route("/ranges", ranges);
+    for (const char* path : {"/ignores", "/ranges"}) {
+        Live live;
+        std::ofstream(live.target, std::ios::binary) << body.substr(0, 5000);
+        live.dl->setUrl(server.url(path));
+        live.dl->GetFileInformation();
+        if (std::string(path) == "/ranges") live.dl->setROLLBACK(-200000);  // beyond the end: 416
+        live.dl->DLResume();
+        EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tResume Falhou.") << path;
+        EXPECT_EQ(readFile(live.target), body.substr(0, 5000)) << path;
+    }
+}
+
+TEST(Network, NginxCompletesAFileThatAnotherServerBroke) {
+    if (!NginxServer::available()) GTEST_SKIP() << "nginx is not installed";
+    const std::string body = pattern(3 * 1024 * 1024);
+    ScratchFolder root;
+    std::ofstream(root.path() / "pacote.zip", std::ios::binary) << body;
+    NginxOptions options;
+    options.root = root.path();
+    NginxServer nginx(options);
+
+    HttpTestServer broken;
+    Response cut = withBody(body);
+    cut.dropAfter = 1234567;
+    broken.route("/pacote.zip", cut);
+    Live live(65536);
+    live.fetch(broken.url("/pacote.zip"));
+    ASSERT_EQ(live.lastCode(), "DLECode\t1");
+
+    live.dl->setUrl(nginx.url("/pacote.zip"));
+    live.dl->DLResume();
+    EXPECT_EQ(live.log->named("DLComplete").size(), 1u) << nginx.errorLog();
+    EXPECT_TRUE(readFile(live.target) == body);
+
+    Live direct(65536);
+    direct.fetch(nginx.url("/pacote.zip"));
+    EXPECT_TRUE(readFile(direct.target) == body);
+}
