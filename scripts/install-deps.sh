@@ -8,7 +8,7 @@ packages=(
     libcurl4-openssl-dev libsodium-dev libx11-dev
     qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
     libgtest-dev libgmock-dev
-    nginx-light openssl curl
+    nginx-light openssl curl time
     xvfb xauth x11-utils fonts-dejavu-core
     python3
 )

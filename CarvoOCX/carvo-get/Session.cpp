@@ -46,12 +46,16 @@ class Listener : public EventSink {
 
     void onEvent(DispId id, std::span<Variant> args) override {
         if (display_ == Display::Trace) trace(id, args);
+        if (args.empty()) {
+            if (id == eventid::DLComplete) completed_ = true;
+            return;
+        }
         switch (id) {
             case eventid::DLComplete:
                 completed_ = true;
                 break;
             case eventid::DLError:
-                lastError_ = args[0].toString();
+                assignText(lastError_, args[0]);
                 break;
             case eventid::DLECode:
                 lastCode_ = args[0].toLong();
@@ -64,14 +68,14 @@ class Listener : public EventSink {
                 state_.percent = args[0].toLong();
                 break;
             case eventid::Rate:
-                controlRate_ = args[0].toString();
+                assignText(controlRate_, args[0]);
                 break;
             case eventid::TimeLeft:
-                state_.timeLeft = args[0].toString();
+                assignText(state_.timeLeft, args[0]);
                 break;
             case eventid::StatusChange:
             case eventid::ConnectionState:
-                status(args[0].toString());
+                status(args[0]);
                 break;
             default:
                 break;
@@ -110,19 +114,32 @@ class Listener : public EventSink {
         std::fwrite(name.data(), 1, name.size(), stdout);
         for (const Variant& a : args) {
             std::fputc('\t', stdout);
-            const std::string text = a.toString();
-            std::fwrite(text.data(), 1, text.size(), stdout);
+            if (a.type() == VarType::String) {
+                std::fwrite(a.str().data(), 1, a.str().size(), stdout);
+            } else {
+                const std::string text = a.toString();
+                std::fwrite(text.data(), 1, text.size(), stdout);
+            }
         }
         std::fputc('\n', stdout);
     }
 
-    void status(std::string text) {
+    // Every pass raises several texts: take them without a copy when they are text already.
+    static void assignText(std::string& to, const Variant& v) {
+        if (v.type() == VarType::String)
+            to.assign(v.str());
+        else
+            to = v.toString();
+    }
+
+    void status(const Variant& v) {
         // Every pass repeats its sentence: only a new one is worth showing at once.
-        if (text == lastStatus_) {
+        if (v.type() == VarType::String ? v.str() == lastStatus_ : v.toString() == lastStatus_) {
             if (display_ == Display::ProgressLine && (++passes_ & 63) == 0) tick();
             return;
         }
-        lastStatus_ = std::move(text);
+        assignText(lastStatus_, v);
+        state_.status = lastStatus_;
         if (display_ == Display::ProgressLine)
             draw();
         else if (display_ == Display::StatusLines)
@@ -143,7 +160,11 @@ class Listener : public EventSink {
             rateSampleBytes_ = state_.received;
         }
         const std::size_t width = static_cast<std::size_t>(TerminalSession::columns(STDERR_FILENO));
-        printErr("\r" + renderProgress(state_, width > 1 ? width - 1 : 1) + "\x1b[K");
+        // Back to the start of the line, the line, then clear what an older, longer one left.
+        std::string line = "\r";
+        line += renderProgress(state_, width > 1 ? width - 1 : 1);
+        line += "\x1b[K";
+        printErr(line);
         lineOpen_ = true;
         lastDraw_ = now;
     }
