@@ -229,19 +229,12 @@ struct HttpTestServer::Impl {
             if (c.thread.joinable()) c.thread.join();
     }
 
-    // Waits until fd is ready for events, or the server stops, or the deadline passes.
-    // Returns true when fd is ready.
-    bool waitFor(int fd, short events, Clock::time_point deadline = Clock::time_point::max()) {
+    // Waits until fd is ready for events; false when the server stops first.
+    bool waitFor(int fd, short events) {
         for (;;) {
             if (stopping) return false;
-            int timeout = -1;
-            if (deadline != Clock::time_point::max()) {
-                auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-                if (left.count() <= 0) return false;
-                timeout = static_cast<int>(std::min<long long>(left.count(), 1000));
-            }
             pollfd fds[2] = {{fd, events, 0}, {wakeRead.get(), POLLIN, 0}};
-            int n = ::poll(fds, 2, timeout);
+            int n = ::poll(fds, 2, -1);
             if (n < 0 && errno != EINTR) return false;
             if (stopping) return false;
             if (n > 0 && fds[0].revents != 0) return true;
