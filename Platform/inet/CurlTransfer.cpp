@@ -362,10 +362,10 @@ struct CurlTransfer::Impl {
         set(CURLOPT_ERRORBUFFER, r->errorBuffer);
         set(CURLOPT_NOSIGNAL, 1L);
         set(CURLOPT_QUICK_EXIT, 1L);
-        // HTTP/1.1 on the wire whatever the scheme: callers read the version from the status
-        // line, and pausing HTTP/2 streams misbehaves in this libcurl.
         // Some servers refuse requests that do not say who asks.
         set(CURLOPT_USERAGENT, "Carvo/1.0");
+        // HTTP/1.1 on the wire whatever the scheme: callers read the version from the status
+        // line, and pausing HTTP/2 streams misbehaves in this libcurl.
         set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         set(CURLOPT_PROTOCOLS_STR, "http,https");
         set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
