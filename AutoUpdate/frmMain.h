@@ -1,0 +1,278 @@
+#pragma once
+// frmMain: Veltrup's one window, holding the whole three-step wizard (welcome screen, three
+// panels that replace one another, the row of buttons) and the two DownLoad controls it drives
+// late-bound: dl1 fetches the version file, dl2 the update.
+//
+// Everything the window needs from outside comes in through MainEnvironment, so a test can
+// run the wizard with fake controls, a scripted host, its own folders and window list.
+
+#include <QLabel>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "automation/Dispatch.h"
+#include "automation/Variant.h"
+
+class QFrame;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace carvo {
+class HostServices;
+class WindowList;
+}  // namespace carvo
+
+namespace veltrup {
+
+inline constexpr const char* kTitle = "Parvix 2002 :: Auto Atualização";
+// Where the installed version is recorded; the key path keeps the registry's own separators.
+inline constexpr const char* kVersionKey = "Software\\Parvix 2002\\Version";
+inline constexpr const char* kVersionValue = "Version";
+
+// The form is designed at 15 twips a pixel (96 dots per inch).
+inline constexpr int kTwipsPerPixel = 15;
+int twips(int t);
+
+struct MainEnvironment {
+    // Folder of the running program, without a trailing separator except at the root "/".
+    std::string programFolder;
+    // The registry store that ReadRegValue reads.
+    std::filesystem::path registryStore;
+    // Yield, message boxes; must outlive the window.
+    carvo::HostServices* host = nullptr;
+    // The top-level windows, for the check that the product is not running.
+    carvo::WindowList* windows = nullptr;
+    // Starts the installer detached by its full path; returns "" when it started, otherwise
+    // why it did not.
+    std::function<std::string(const std::string& path)> launchInstaller;
+    // True when another copy of the program already runs.
+    std::function<bool()> anotherCopyRunning;
+    // Creates one DownLoad control (both Dispatch and OleControl).
+    std::function<std::shared_ptr<carvo::Dispatch>()> createControl;
+    // Shows the About window modally.
+    std::function<void(QWidget* owner)> showAbout;
+    // Ends the whole program at once. The real one does not return; a test's may.
+    std::function<void()> endProgram;
+};
+
+// A label as the form designer has it: plain text, transparent, top-aligned, word-wrapped
+// unless it sizes itself to its text; a self-sizing label keeps its left edge, or its right
+// edge when it is right-aligned. A fixed label keeps its designed place and size unless its
+// caption would be cut there (the fallback face is a little wider than the designed one): it
+// then grows right (a one-line label) or down until the caption shows whole.
+class FormLabel : public QLabel {
+public:
+    FormLabel(QWidget* parent, const char* name);
+    void setDesignGeometry(const QRect& geometry);
+    QRect designGeometry() const { return design_; }
+    void setAutoSize(bool on);
+    bool autoSize() const { return autoSize_; }
+    // Sets the caption and, for a self-sizing label, refits it.
+    void setCaption(const QString& text);
+    void setCaption(std::string_view text);
+    void setCaption(const char* text) { setCaption(std::string_view(text)); }
+    void fit();
+
+private:
+    bool autoSize_ = false;
+    QRect design_;
+};
+
+// A straight line control (horizontal rules here).
+class FormLine : public QWidget {
+public:
+    FormLine(QWidget* parent, const char* name);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// An outline rectangle control.
+class FormShape : public QWidget {
+public:
+    FormShape(QWidget* parent, const char* name);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// A plain file name that may be joined to the program folder: not empty, not "." or "..",
+// and without "/", "\", ":" or NUL. The update's file name comes from a downloaded file, so
+// nothing else may decide where a file is written and what is started.
+bool isPlainFileName(std::string_view name);
+
+// Converts a version text the same way on every machine: the text ends at its first NUL,
+// "." is the decimal point, a fraction rounds half to even. Throws carvo::ComError (type
+// mismatch, overflow) for an empty or non-numeric text or one outside 32 bits.
+std::int32_t versionFromText(std::string_view text);
+// The installed version: a 32-bit number as it is, text converted as above, Empty and
+// anything unreadable counting as 0.
+std::int32_t installedVersionNumber(const carvo::Variant& value);
+
+class frmMain : public QWidget {
+public:
+    explicit frmMain(MainEnvironment env, QWidget* parent = nullptr);
+    ~frmMain() override;
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    // The load step, run before the window is first shown. False when this copy must end
+    // (another copy runs); the window must then not be shown.
+    bool Form_Load();
+
+    std::int16_t intStep() const { return intStep_; }
+    const std::string& programFolder() const { return env_.programFolder; }
+    carvo::Dispatch& dl1() { return *dl1_; }
+    carvo::Dispatch& dl2() { return *dl2_; }
+
+    // Button handlers.
+    void cmdAvancar_Click();
+    void cmdSair_Click();
+    void Command1_Click();
+    void cmdDLCancel_Click();
+
+    // Handlers of dl1's events.
+    void dl1_DLComplete();
+    void dl1_DLECode(std::int32_t lErrorCode);
+    void dl1_StatusChange(const std::string& lpStatus);
+    // Handlers of dl2's events.
+    void dl2_DLComplete();
+    void dl2_DLECode(std::int32_t lErrorCode);
+    void dl2_RecievedBytes(std::int32_t lnumBYTES);
+    void dl2_Percent(std::int32_t lPercent);
+    void dl2_StatusChange(const std::string& lpStatus);
+    void dl2_Rate(const std::string& lpRate);
+    void dl2_TimeLeft(const std::string& lpTime);
+
+    // The window's controls, named as designed; each also carries its name as objectName.
+    QLabel* imgBack = nullptr;
+    FormLabel* lblProductName = nullptr;
+    FormLabel* lblAA = nullptr;
+    FormLabel* lblCopyRight = nullptr;
+    std::array<FormLabel*, 5> lblWelcome{};  // objectNames lblWelcome_0 .. lblWelcome_4
+    FormLine* lneWelcome = nullptr;
+    FormLabel* lblVerAtual = nullptr;
+    QPushButton* cmdBarra = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* cmdAvancar = nullptr;
+    QPushButton* cmdSair = nullptr;
+
+    QFrame* fraPos1 = nullptr;
+    FormLabel* lblStep1 = nullptr;
+    FormLabel* lblStatusTit = nullptr;
+    FormLabel* lblStatus = nullptr;
+    FormLabel* lblErrorTit = nullptr;
+    FormLabel* lblError = nullptr;
+    FormLabel* lblWhatToDoTit = nullptr;
+    FormLabel* lblWhatToDo = nullptr;
+    FormLabel* lblNewVerTit = nullptr;
+    FormLabel* lblNewVer = nullptr;
+    FormShape* Shape1 = nullptr;
+    FormLabel* lblVersion2 = nullptr;
+    FormLabel* lblLastVer = nullptr;
+
+    QFrame* fraPos2 = nullptr;
+    FormLabel* lblStep2 = nullptr;
+    FormLabel* lblStatus2 = nullptr;
+    QProgressBar* pb1 = nullptr;
+    FormLabel* lblDLReceived = nullptr;
+    FormLabel* lblDLTimeLeft = nullptr;
+    FormLabel* lblDLRate = nullptr;
+    FormLabel* lblDLPercent = nullptr;
+    QPushButton* cmdDLCancel = nullptr;
+    FormLabel* lblErrorTit2 = nullptr;
+    FormLabel* lblError2 = nullptr;
+    FormLabel* lblWhatToDoTit2 = nullptr;
+    FormLabel* lblWhatToDo2 = nullptr;
+    FormLabel* lblDLFinishTit = nullptr;
+    FormLabel* lblDLFinish = nullptr;
+
+    QFrame* fraPos3 = nullptr;
+    FormLabel* lblStep3 = nullptr;
+    FormLabel* lblInstall1 = nullptr;
+    FormLabel* lblInstall2 = nullptr;
+    FormLabel* lblInstall3 = nullptr;
+    FormLabel* lblInstall4 = nullptr;
+    FormLine* Line1 = nullptr;
+    FormLabel* lblInstall5 = nullptr;
+    QLineEdit* txtInstallPath = nullptr;
+    FormLabel* lblThanks = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    class Site;
+    class Events;
+
+    void buildWindow();
+    void buildPanel1();
+    void buildPanel2();
+    void buildPanel3();
+    std::shared_ptr<carvo::Dispatch> makeControl(int which);
+    void onControlEvent(int which, carvo::DispId id, std::span<carvo::Variant> args);
+    // Runs a handler from the message loop; a failure inside it is told, never thrown into Qt.
+    void guarded(const std::function<void()>& handler);
+
+    void StartVersionCheck();
+    void StartUpdateDownload();
+    void showVersionFailure(std::int32_t code);
+    void showDownloadFailure(std::int32_t code);
+    void handOff();
+
+    std::string localPath(std::string_view name) const;
+    carvo::Variant installedVersion() const;
+    carvo::HostServices& host() const;
+
+    MainEnvironment env_;
+    std::int16_t intStep_ = 0;
+    std::unique_ptr<Site> site_;  // outlives the controls, which keep a pointer to it
+    std::shared_ptr<carvo::Dispatch> dl1_;
+    std::shared_ptr<carvo::Dispatch> dl2_;
+    std::array<std::uint32_t, 2> cookies_{};
+};
+
+// ---- the running program ------------------------------------------------------------------
+
+// The folder of a program file: its parent, without a trailing separator except at the root.
+std::string folderOf(const std::filesystem::path& executable);
+// The running executable, as the system reports it.
+std::filesystem::path runningExecutable();
+
+// Holds the one-copy lock of an executable for the life of this object. Two processes of the
+// same program file share one lock file in the user's runtime folder; the lock goes with the
+// process, however it ends.
+class SingleInstanceLock {
+public:
+    explicit SingleInstanceLock(const std::filesystem::path& executable);
+    ~SingleInstanceLock();
+    SingleInstanceLock(const SingleInstanceLock&) = delete;
+    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+    // False only when another process holds it (a lock that cannot be had at all lets the
+    // program run: nothing then shows another copy).
+    bool acquired() const { return !heldElsewhere_; }
+    // The lock file used for this executable.
+    static std::filesystem::path lockFileFor(const std::filesystem::path& executable);
+
+private:
+    int fd_ = -1;
+    bool heldElsewhere_ = false;
+};
+
+// Sets the owner's execute permission on a downloaded installer and starts it detached in
+// the program folder, without arguments. Returns "" when it started, otherwise the reason.
+std::string startInstaller(const std::string& path, const std::string& workingFolder);
+
+// Runs Veltrup: the one-copy check, the load step, the window, the message loop. host may
+// replace the Qt host's dialogs (a test helper answers them); returns the exit code.
+int runProgram(const std::filesystem::path& executable, carvo::HostServices* host = nullptr);
+
+}  // namespace veltrup

@@ -1,0 +1,14 @@
+// Veltrup: the Parvix 2002 update wizard. Its settings come from files beside it and from the
+// registry store, never from the command line or the environment.
+
+#include <QApplication>
+
+#include "frmMain.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Veltrup");
+    QApplication::setApplicationVersion("2.00");
+    QApplication::setOrganizationName("Parvix");
+    return veltrup::runProgram(veltrup::runningExecutable());
+}

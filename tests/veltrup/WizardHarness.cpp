@@ -1,0 +1,174 @@
+#include "WizardHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <chrono>
+#include <thread>
+
+#include "TypeLib.h"
+
+namespace veltrup::test {
+
+using carvo::Variant;
+
+FakeControl::FakeControl(std::string name, CallLog& log)
+    : name_(std::move(name)), log_(log), events_(carvo::downLoadEventInterface()) {}
+
+const carvo::InterfaceInfo& FakeControl::typeInfo() const { return carvo::downLoadInterface(); }
+
+Variant FakeControl::invoke(carvo::DispId id, carvo::InvokeKind kind, std::span<Variant> args) {
+    const carvo::MemberInfo& m = carvo::checkInvoke(typeInfo(), id, kind, args.size());
+    if (kind == carvo::InvokeKind::PropertyPut) {
+        const std::string value = args[0].toString();
+        log_.push_back(name_ + " put " + std::string(m.name) + "=" + value);
+        if (id == carvo::dispid::SaveLocation) SaveLocation = value;
+        if (id == carvo::dispid::Url) Url = value;
+        return {};
+    }
+    if (kind == carvo::InvokeKind::PropertyGet) {
+        switch (id) {
+            case carvo::dispid::SaveLocation: return SaveLocation;
+            case carvo::dispid::Url: return Url;
+            case carvo::dispid::FileSize: return FileSize;
+            default: return {};
+        }
+    }
+    log_.push_back(name_ + " " + std::string(m.name));
+    switch (id) {
+        case carvo::dispid::GetFileInformation:
+            if (onProbe) onProbe();
+            break;
+        case carvo::dispid::DownLoad:
+            if (onDownLoad) onDownLoad();
+            break;
+        case carvo::dispid::Cancel:
+            if (onCancel) onCancel();
+            break;
+        default: break;
+    }
+    return {};
+}
+
+void FakeControl::fire(carvo::DispId id) { events_.fire(id, {}); }
+
+void FakeControl::fire(carvo::DispId id, Variant arg) {
+    Variant args[1] = {std::move(arg)};
+    events_.fire(id, args);
+}
+
+std::vector<carvo::WindowHandle> FakeWindows::topLevelWindows() {
+    std::vector<carvo::WindowHandle> handles;
+    for (const auto& w : windows) handles.push_back(w.first);
+    return handles;
+}
+
+std::string FakeWindows::title(carvo::WindowHandle window) {
+    for (const auto& w : windows)
+        if (w.first == window) return w.second;
+    return {};
+}
+
+Wizard::Wizard() : registry(folder / "registry.reg") {
+    dl1 = std::make_shared<FakeControl>("dl1", calls);
+    dl2 = std::make_shared<FakeControl>("dl2", calls);
+    // The updater's own window comes first, as the search starts from it.
+    windows.windows = {{1, kTitle}, {2, "Terminal"}};
+}
+
+Wizard::~Wizard() = default;
+
+void Wizard::create(const std::string& programFolder) {
+    MainEnvironment env;
+    env.programFolder = programFolder.empty() ? folderPath() : programFolder;
+    env.registryStore = registry;
+    env.host = &host;
+    env.windows = &windows;
+    env.launchInstaller = [this](const std::string& path) {
+        if (launcher) return launcher(path);
+        launched.push_back(path);
+        return launchFailure;
+    };
+    env.anotherCopyRunning = [this] { return anotherCopy; };
+    int made = 0;
+    env.createControl = [this, made]() mutable -> std::shared_ptr<carvo::Dispatch> {
+        return ++made == 1 ? dl1 : dl2;
+    };
+    env.showAbout = [this](QWidget*) { ++aboutShown; };
+    env.endProgram = [this] { ++ended; };
+    form = std::make_unique<frmMain>(std::move(env));
+}
+
+void Wizard::open(const std::string& programFolder) {
+    create(programFolder);
+    ASSERT_TRUE(form->Form_Load());
+    form->show();
+}
+
+void Wizard::writeLinks(const std::string& updateFileUrl) {
+    carvo::test::storeBytes(folder / "links.ini", "[MAIN]\r\nUpdateFile=" + updateFileUrl +
+                                                      "\r\nOfficialPage=http://127.0.0.1/\r\n");
+}
+
+void Wizard::writeVersionFile(const std::string& mainSection) {
+    carvo::test::storeBytes(folder / "Update.ini", "[MAIN]\r\n" + mainSection);
+}
+
+void Wizard::setInstalled(const std::string& registryValueLine) {
+    carvo::test::storeBytes(registry,
+                            "Windows Registry Editor Version 5.00\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version]\r\n" +
+                                registryValueLine + "\r\n");
+}
+
+void Wizard::press() { form->cmdAvancar->click(); }
+
+void Wizard::walkTo(int step) {
+    if (!std::filesystem::exists(folder / "Update.ini"))
+        writeVersionFile("Version=3\r\nFile=http://127.0.0.1/setup.sh\r\nShell=setup.sh\r\n");
+    if (!std::filesystem::exists(registry)) setInstalled("\"Version\"=\"2\"");
+    dl1->onDownLoad = [this] { dl1->fire(carvo::eventid::DLComplete); };
+    dl2->onDownLoad = [this] { dl2->fire(carvo::eventid::DLComplete); };
+    press();  // 0 -> 1
+    if (step == 1) return;
+    press();  // 1 -> 2
+    if (step == 2) return;
+    press();  // 2 -> 4
+}
+
+QWidget* Wizard::child(const char* name) const { return form->findChild<QWidget*>(name); }
+
+std::vector<carvo::test::ScriptedHost::Call> boxes(const carvo::test::ScriptedHost& host) {
+    std::vector<carvo::test::ScriptedHost::Call> out;
+    for (const auto& c : host.calls())
+        if (c.kind == "messageBox") out.push_back(c);
+    return out;
+}
+
+void saveScreen(QWidget& widget, const std::string& name) {
+    const std::filesystem::path folder = VELTRUP_SCREENS_DIR;
+    std::filesystem::create_directories(folder);
+    QApplication::processEvents();
+    widget.grab().save(QString::fromStdString((folder / (name + ".png")).string()));
+}
+
+bool waitFor(const std::function<bool()>& condition, int milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace veltrup::test
+
+// Widgets need an application object; the tests run offscreen unless told otherwise.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
