@@ -21,7 +21,9 @@ struct SharedWithHandlers {
 };
 SharedWithHandlers gShared;
 
-constexpr int kFatalSignals[] = {SIGTERM, SIGHUP, SIGQUIT};
+// Signals that end the program: the terminal is given back first (SIGPIPE too: a --trace read
+// by a program that stops reading must not leave the terminal without echo).
+constexpr int kFatalSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 struct sigaction gOldInt, gOldTstp, gOldCont, gOldFatal[std::size(kFatalSignals)];
 
 void restoreTerminal() {
