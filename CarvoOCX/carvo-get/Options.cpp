@@ -17,6 +17,36 @@ std::optional<std::int32_t> parseCount(std::string_view text, std::int32_t min, 
     return static_cast<std::int32_t>(value);
 }
 
+struct FlagOption {
+    std::string_view name;
+    bool Options::*field;
+};
+constexpr FlagOption kFlags[] = {
+    {"--keep-type", &Options::keepType},
+    {"--online-check", &Options::onlineCheck},
+    {"--prompt-overwrite", &Options::promptOverwrite},
+    {"--info", &Options::info},
+    {"--trace", &Options::trace},
+    {"--resume", &Options::resume},
+};
+
+struct CountOption {
+    std::string_view name;
+    std::optional<std::int32_t> Options::*field;
+    std::int32_t min, max;
+};
+constexpr CountOption kCounts[] = {
+    {"--chunk", &Options::chunk, 1, kMaxChunk},
+    {"--rollback", &Options::rollback, 0, INT32_MAX},
+};
+
+template <typename T, std::size_t N>
+const T* findOption(const T (&table)[N], std::string_view name) {
+    for (const T& t : table)
+        if (t.name == name) return &t;
+    return nullptr;
+}
+
 ParseResult usageError(std::string message) {
     ParseResult r;
     r.kind = ParseResult::Kind::UsageError;
@@ -51,51 +81,27 @@ ParseResult parseCommandLine(std::span<const std::string_view> args) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        auto value = [&]() -> std::optional<std::string_view> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
-        auto flag = [&](bool& field) {
-            if (inlineValue) return false;
-            field = true;
-            return true;
-        };
 
         if (name == "-h" || name == "--help") {
             result.kind = ParseResult::Kind::Help;
             return result;
-        } else if (name == "--chunk") {
-            auto v = value();
-            if (!v) return usageError("--chunk needs a number of bytes");
-            auto n = parseCount(*v, 1, kMaxChunk);
-            if (!n)
-                return usageError("--chunk takes a whole number from 1 to " +
-                                  std::to_string(kMaxChunk) + ", not '" + std::string(*v) + "'");
-            o.chunk = *n;
-        } else if (name == "--rollback") {
-            auto v = value();
-            if (!v) return usageError("--rollback needs a number of bytes");
-            auto n = parseCount(*v, 0, INT32_MAX);
-            if (!n)
-                return usageError("--rollback takes a whole number from 0 to 2147483647, not '" +
-                                  std::string(*v) + "'");
-            o.rollback = *n;
-        } else if (name == "--keep-type") {
-            if (!flag(o.keepType)) return usageError("--keep-type takes no value");
-        } else if (name == "--online-check") {
-            if (!flag(o.onlineCheck)) return usageError("--online-check takes no value");
-        } else if (name == "--prompt-overwrite") {
-            if (!flag(o.promptOverwrite)) return usageError("--prompt-overwrite takes no value");
-        } else if (name == "--info") {
-            if (!flag(o.info)) return usageError("--info takes no value");
-        } else if (name == "--trace") {
-            if (!flag(o.trace)) return usageError("--trace takes no value");
-        } else if (name == "--resume") {
-            if (!flag(o.resume)) return usageError("--resume takes no value");
-        } else {
-            return usageError("unknown option '" + std::string(name) + "'");
         }
+        if (const FlagOption* f = findOption(kFlags, name)) {
+            if (inlineValue) return usageError(std::string(name) + " takes no value");
+            o.*(f->field) = true;
+            continue;
+        }
+        const CountOption* c = findOption(kCounts, name);
+        if (!c) return usageError("unknown option '" + std::string(name) + "'");
+        std::optional<std::string_view> v = inlineValue;
+        if (!v && i + 1 < args.size()) v = args[++i];
+        if (!v) return usageError(std::string(name) + " needs a number of bytes");
+        auto n = parseCount(*v, c->min, c->max);
+        if (!n)
+            return usageError(std::string(name) + " takes a whole number from " +
+                              std::to_string(c->min) + " to " + std::to_string(c->max) + ", not '" +
+                              std::string(*v) + "'");
+        o.*(c->field) = *n;
     }
 
     if (positional.empty()) return usageError("no URL given");

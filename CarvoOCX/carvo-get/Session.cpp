@@ -225,7 +225,7 @@ class CarvoGetHost : public ConsoleHost {
     // nobody left to answer, and nothing has been written yet: stop here.
     void checkAnswered() {
         if (!std::feof(stdin)) return;
-        terminal_.endQuestion();
+        terminal_.release();
         printErr("\ncarvo-get: no answer (end of input); nothing was downloaded.\n");
         std::fflush(stdout);
         std::exit(kExitFailed);

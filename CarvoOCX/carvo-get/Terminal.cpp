@@ -37,16 +37,21 @@ void say(const char* text) {
     (void)ignored;
 }
 
-// Gives the terminal back and ends the process by the signal's own default action, so the
-// shell sees how it ended.
-void dieBy(int sig) {
-    restoreTerminal();
+// Takes the signal's default action now, from inside its own handler (where it is blocked).
+void raiseDefault(int sig) {
     ::signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
     ::raise(sig);
+}
+
+// Gives the terminal back and ends the process by the signal's own default action, so the
+// shell sees how it ended.
+void dieBy(int sig) {
+    restoreTerminal();
+    raiseDefault(sig);
 }
 
 void onInterrupt(int sig) {
@@ -69,13 +74,11 @@ void onStop(int sig) {
     // Ctrl-Z: give the terminal back while stopped, take it again when continued.
     const bool wasRaw = gShared.rawActive;
     restoreTerminal();
-    ::signal(sig, SIG_DFL);
+    raiseDefault(sig);
+    // Here again after SIGCONT: still inside the handler, so block the signal again.
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    ::raise(sig);
-    // Here again after SIGCONT.
     ::sigprocmask(SIG_BLOCK, &set, nullptr);
     struct sigaction sa {};
     sa.sa_handler = onStop;
@@ -128,8 +131,7 @@ TerminalSession::TerminalSession(bool keys) {
 }
 
 TerminalSession::~TerminalSession() {
-    restoreTerminal();
-    gShared.rawActive = 0;
+    release();
     ::sigaction(SIGINT, &gOldInt, nullptr);
     for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
         ::sigaction(kFatalSignals[i], &gOldFatal[i], nullptr);
@@ -159,6 +161,12 @@ void TerminalSession::beginQuestion() {
 void TerminalSession::endQuestion() {
     if (keys_) ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.raw);
     gShared.inQuestion = 0;
+}
+
+void TerminalSession::release() {
+    restoreTerminal();
+    gShared.rawActive = 0;
+    keys_ = false;
 }
 
 int TerminalSession::columns(int fd) {

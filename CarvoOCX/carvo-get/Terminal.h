@@ -27,6 +27,9 @@ class TerminalSession {
     void beginQuestion();
     void endQuestion();
 
+    // Gives the terminal back as it was, for good (before ending the program from within).
+    void release();
+
     // Columns of the terminal on fd, or 80 when it cannot be told.
     static int columns(int fd);
 

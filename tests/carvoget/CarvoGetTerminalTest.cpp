@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -167,39 +168,41 @@ TEST_F(CarvoGetOnTerminal, PauseThenCtrlCCancelsAndTheTerminalIsGivenBack) {
     EXPECT_LT(fs::file_size(dir_ / "slow.bin"), slow.body.size());
 }
 
-TEST_F(CarvoGetOnTerminal, PromptOverwriteAsksOnTheTerminalAndTakesANewName) {
-    Response r;
-    r.body = "fresh body";
-    server_.route("/f.txt", r);
-    storeBytes(dir_ / "f.txt", "keep me");
-    OnTerminal t({"--prompt-overwrite", server_.url("/f.txt")}, dir_.path());
+// An existing f.txt, --prompt-overwrite, and "No" to replacing it: carvo-get is left at the
+// control's question for a new name.
+class OverwriteQuestion : public CarvoGetOnTerminal {
+  protected:
+    void SetUp() override {
+        Response r;
+        r.body = "fresh body";
+        server_.route("/f.txt", r);
+        storeBytes(dir_ / "f.txt", "keep me");
+        t_.emplace(std::vector<std::string>{"--prompt-overwrite", server_.url("/f.txt")},
+                   dir_.path());
+        ASSERT_TRUE(t_->waitFor("Você quer substituir o arquivo: f.txt ?")) << t_->screen();
+        ASSERT_TRUE(t_->waitFor("[s/n]")) << t_->screen();
+        t_->type("n\n");
+        ASSERT_TRUE(t_->waitFor("Por favor digite um novo nome de arquivo.")) << t_->screen();
+        ASSERT_TRUE(t_->waitFor("[f.txt]: ")) << t_->screen();
+    }
+    std::optional<OnTerminal> t_;
+};
 
-    ASSERT_TRUE(t.waitFor("Você quer substituir o arquivo: f.txt ?")) << t.screen();
-    ASSERT_TRUE(t.waitFor("[s/n]")) << t.screen();
-    t.type("n\n");
-    ASSERT_TRUE(t.waitFor("Por favor digite um novo nome de arquivo.")) << t.screen();
-    ASSERT_TRUE(t.waitFor("[f.txt]: ")) << t.screen();
-    t.type("novo.txt\n");
-    EXPECT_EQ(t.finish(), 0) << t.screen();
+TEST_F(OverwriteQuestion, ANewNameIsTakenFromTheTerminal) {
+    t_->type("novo.txt\n");
+    EXPECT_EQ(t_->finish(), 0) << t_->screen();
     EXPECT_EQ(loadBytes(dir_ / "f.txt"), "keep me");
     EXPECT_EQ(loadBytes(dir_ / "novo.txt"), "fresh body");
-    EXPECT_TRUE(linesAndEcho(t.modes()));
+    EXPECT_TRUE(linesAndEcho(t_->modes()));
 }
 
-TEST_F(CarvoGetOnTerminal, EndOfInputAtAQuestionWritesNothing) {
-    Response r;
-    r.body = "fresh body";
-    server_.route("/f.txt", r);
-    storeBytes(dir_ / "f.txt", "keep me");
-    OnTerminal t({"--prompt-overwrite", server_.url("/f.txt")}, dir_.path());
-    ASSERT_TRUE(t.waitFor("[s/n]")) << t.screen();
-    t.type("n\n");
-    ASSERT_TRUE(t.waitFor("[f.txt]: ")) << t.screen();
-    t.type("\x04");  // Ctrl-D: the end of input, where the control's loop would ask forever
-    EXPECT_EQ(t.finish(), 1) << t.screen();
-    EXPECT_NE(t.screen().find("nothing was downloaded"), std::string::npos) << t.screen();
+TEST_F(OverwriteQuestion, EndOfInputWritesNothing) {
+    t_->type("\x04");  // Ctrl-D: the end of input, where the control's loop would ask forever
+    EXPECT_EQ(t_->finish(), 1) << t_->screen();
+    EXPECT_NE(t_->screen().find("nothing was downloaded"), std::string::npos) << t_->screen();
     EXPECT_EQ(loadBytes(dir_ / "f.txt"), "keep me");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(linesAndEcho(t_->modes()));
 }
 
 }  // namespace

@@ -251,7 +251,7 @@ TEST_F(CarvoGet, InterruptCancelsAndThePrintedCommandResumes) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!(child != 0 && fs::exists(at("big.bin"))) &&
            std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_NE(child.load(), 0);
     ::kill(child, SIGINT);
     runner.join();
