@@ -2,7 +2,9 @@
 
 #include <atomic>
 
+#include "About.h"
 #include "DownLoad.h"
+#include "DownLoad_Properties.h"
 #include "TypeLib.h"
 
 namespace carvo {
@@ -15,6 +17,22 @@ std::atomic<long> gLiveObjects{0};
 std::atomic<long> gServerLocks{0};
 
 std::shared_ptr<Dispatch> newDownLoad() { return createDownLoad(); }
+std::shared_ptr<Dispatch> newProperties() { return std::make_shared<DownLoad_Properties>(); }
+std::shared_ptr<Dispatch> newAbout() { return std::make_shared<About>(); }
+
+// A factory is an object of the library like any other: while a host holds one, its code
+// must stay loaded.
+class LibraryClassFactory final : public ClassFactory {
+public:
+    using Create = std::shared_ptr<Dispatch> (*)();
+    explicit LibraryClassFactory(Create create) : create_(create) {}
+    std::shared_ptr<Dispatch> createInstance() override { return create_(); }
+    void lockServer(bool lock) override { carvo::lockServer(lock); }
+
+private:
+    LiveObject live_;
+    Create create_;
+};
 
 }  // namespace
 
@@ -27,14 +45,27 @@ long serverLockCount() { return gServerLocks.load(); }
 void lockServer(bool lock) {
     if (lock) {
         ++gServerLocks;
-    } else if (gServerLocks.load() > 0) {
-        --gServerLocks;
+        return;
+    }
+    long n = gServerLocks.load();
+    while (n > 0 && !gServerLocks.compare_exchange_weak(n, n - 1)) {
     }
 }
 
+bool canUnloadNow() { return liveObjectCount() == 0 && serverLockCount() == 0; }
+
 std::shared_ptr<ClassFactory> getClassObject(const Guid& clsid) {
-    if (clsid == clsidDownLoad()) return std::make_shared<SimpleClassFactory>(&newDownLoad, &lockServer);
-    return nullptr;
+    LibraryClassFactory::Create create = nullptr;
+    if (clsid == clsidDownLoad()) {
+        create = &newDownLoad;
+    } else if (clsid == clsidDownLoadProperties()) {
+        create = &newProperties;
+    } else if (clsid == clsidAbout()) {
+        create = &newAbout;
+    } else {
+        return nullptr;
+    }
+    return std::make_shared<LibraryClassFactory>(create);
 }
 
 std::shared_ptr<Dispatch> createObject(const Guid& clsid) {

@@ -9,7 +9,8 @@
 
 namespace carvo {
 
-// Every object the library hands out holds one of these for its life.
+// Every object the library hands out (class factories included) holds one of these for its
+// life, so that a host keeping any of them also keeps the library's code loaded.
 class LiveObject {
 public:
     LiveObject();
@@ -20,12 +21,17 @@ public:
 
 long liveObjectCount();
 long serverLockCount();
+// Nests like a counter; an unlock without a lock is ignored.
 void lockServer(bool lock);
+// True when no object of the library is alive and no factory lock is held.
+bool canUnloadNow();
 
-// The factory for one of the library's classes; nullptr for any other CLSID.
+// The factory for one of the library's three classes (DownLoad, DownLoad_Properties, About);
+// nullptr for any other CLSID.
 std::shared_ptr<ClassFactory> getClassObject(const Guid& clsid);
-// Creates an object of one of the library's classes, with the new-instance defaults applied
-// to a control; throws ComError(ClassNotAvailable) for another CLSID.
+// Creates an object of one of the library's classes (a control still to be given its
+// new-instance defaults or its saved state by its container); throws
+// ComError(ClassNotAvailable) for another CLSID.
 std::shared_ptr<Dispatch> createObject(const Guid& clsid);
 
 }  // namespace carvo

@@ -1,0 +1,39 @@
+// carvo-propsheet: sets the properties of the DownLoad controls of a saved form through the
+// controls' own property pages, as a form designer does, and saves the form.
+//   carvo-propsheet FORMFILE
+// The controls' classes are found in the machine-wide registry store: register libcarvo
+// first (carvo-regsvr).
+
+#include <QApplication>
+#include <QMessageBox>
+#include <iostream>
+
+#include "ComHost.h"
+#include "pages/FormWindow.h"
+#include "win/RegistryStore.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 2) {
+        std::cerr << "usage: carvo-propsheet FORMFILE\n";
+        return 2;
+    }
+    carvo::ComHost host(carvo::defaultRegistryPath());
+    carvo::pages::FormServices services{
+        [&host](std::string_view progId) { return host.createInstance(progId); },
+        [&host](const carvo::Guid& clsid) { return host.createInstance(clsid); },
+        [&host](const std::string& progId) {
+            auto clsid = host.classIdOf(progId);
+            return clsid ? host.toolboxBitmap(*clsid) : std::vector<std::uint8_t>{};
+        },
+    };
+    try {
+        carvo::pages::FormWindow window(args[1].toStdString(), services);
+        window.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "carvo-propsheet", QString::fromStdString(e.what()));
+        return 1;
+    }
+}

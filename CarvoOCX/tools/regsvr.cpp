@@ -1,0 +1,59 @@
+// carvo-regsvr: registers or unregisters an in-process server library, as an installer does:
+// it loads the file and calls the library's own entry point.
+//   carvo-regsvr [-u] [--store FILE] LIBRARY
+// Without --store the library registers in the machine-wide registry store.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "ComHost.h"
+
+namespace {
+
+int usage() {
+    std::cerr << "usage: carvo-regsvr [-u] [--store FILE] LIBRARY\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool unregister = false;
+    std::string store;
+    std::string library;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-u" || arg == "/u") {
+            unregister = true;
+        } else if (arg == "--store" && i + 1 < argc) {
+            store = argv[++i];
+        } else if (!arg.empty() && arg[0] != '-' && library.empty()) {
+            library = arg;
+        } else {
+            return usage();
+        }
+    }
+    if (library.empty()) return usage();
+
+    try {
+        auto server = carvo::InprocServer::load(library);
+        carvo::HResult status = 0;
+        if (store.empty()) {
+            status = unregister ? server->unregisterServer() : server->registerServer();
+        } else {
+            status = unregister ? server->unregisterServerIn(store) : server->registerServerIn(store);
+        }
+        const char* what = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+        if (status != 0) {
+            std::fprintf(stderr, "%s in %s failed: 0x%08X\n", what, library.c_str(),
+                         static_cast<unsigned>(status));
+            return 1;
+        }
+        std::printf("%s in %s succeeded.\n", what, library.c_str());
+    } catch (const carvo::ComError& e) {
+        std::fprintf(stderr, "%s (0x%08X)\n", e.what(), static_cast<unsigned>(e.code()));
+        return 1;
+    }
+    return 0;
+}
