@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     libcurl4-openssl-dev libsodium-dev libx11-dev
-    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev
     libgtest-dev libgmock-dev
     nginx-light openssl curl time
     xvfb xauth x11-utils fonts-dejavu-core
