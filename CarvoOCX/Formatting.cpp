@@ -1,5 +1,6 @@
 #include "Formatting.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <locale>
@@ -35,11 +36,12 @@ std::size_t dotAmongLastSix(std::string_view s, const std::vector<std::size_t>& 
     return findDotFrom(s, offsets, offsets.size() - 5);
 }
 
+// A value already rounded to a whole number, without a fraction.
 std::string formatWhole(double v) {
+    if (v == 0) return "0";  // no "-0"
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f", v);
-    std::string s(buf);
-    return s == "-0" ? "0" : s;
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 0);
+    return std::string(buf, ec == std::errc() ? end : buf);
 }
 
 }  // namespace

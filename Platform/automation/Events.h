@@ -28,14 +28,17 @@ public:
     std::uint32_t advise(std::shared_ptr<EventSink> sink);
     // Returns false when the cookie is unknown.
     bool unadvise(std::uint32_t cookie);
-    std::size_t sinkCount() const { return sinks_.size(); }
+    std::size_t sinkCount() const { return sinks_->size(); }
 
     // Invokes every sink; a sink advised or removed by a handler takes effect at the next fire.
     void fire(DispId id, std::span<Variant> args);
 
 private:
+    using Sinks = std::vector<std::pair<std::uint32_t, std::shared_ptr<EventSink>>>;
     const InterfaceInfo* info_;
-    std::vector<std::pair<std::uint32_t, std::shared_ptr<EventSink>>> sinks_;
+    // Replaced, never changed in place: a fire in progress keeps the list it started with,
+    // and firing costs one reference instead of a copy of the list.
+    std::shared_ptr<const Sinks> sinks_ = std::make_shared<const Sinks>();
     std::uint32_t nextCookie_ = 1;
 };
 

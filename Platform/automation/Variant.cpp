@@ -68,10 +68,11 @@ std::int32_t roundToLong(double value) {
 std::string formatNumber(double value, char decimalPoint) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    // Automation prints at most 15 significant digits, without trailing zeros.
+    // Automation prints at most 15 significant digits, without trailing zeros. to_chars gives
+    // what "%.15g" gives, many times faster: rates are formatted on every piece of a download.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    std::string s(buf);
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    std::string s(buf, ec == std::errc() ? end : buf);
     if (s == "-0") s = "0";
     if (decimalPoint != '.') {
         for (char& c : s)
