@@ -19,7 +19,7 @@ inline constexpr std::uint32_t kColourBlack = 0x000000;
 inline constexpr std::uint32_t kColourBlue = 0xFF0000;
 
 class About final : public Dispatch, public PropertyPageBase {
-public:
+  public:
     // Opens an address with the desktop's browser. The page hands over the address itself,
     // never a command line built from it.
     using UrlOpener = std::function<void(const std::string& url)>;
@@ -46,7 +46,7 @@ public:
     // Every click asks for one more launch; the launcher's result is not examined.
     void Label2_Click();
 
-private:
+  private:
     void selectionChanged() override {}
     void applyChanges() override {}
 

@@ -35,14 +35,15 @@ template <typename T>
 std::shared_ptr<T> holdingServer(std::shared_ptr<T> object, std::shared_ptr<InprocServer> server) {
     if (!object) return nullptr;
     T* raw = object.get();
-    return std::shared_ptr<T>(raw, [object = std::move(object), server = std::move(server)](T*) mutable {
-        object.reset();
-        server.reset();
-    });
+    return std::shared_ptr<T>(raw,
+                              [object = std::move(object), server = std::move(server)](T*) mutable {
+                                  object.reset();
+                                  server.reset();
+                              });
 }
 
 class HostedFactory final : public ClassFactory {
-public:
+  public:
     HostedFactory(std::shared_ptr<ClassFactory> inner, std::shared_ptr<InprocServer> server)
         : inner_(std::move(inner)), server_(std::move(server)) {}
     std::shared_ptr<Dispatch> createInstance() override {
@@ -50,7 +51,7 @@ public:
     }
     void lockServer(bool lock) override { inner_->lockServer(lock); }
 
-private:
+  private:
     std::shared_ptr<ClassFactory> inner_;
     std::shared_ptr<InprocServer> server_;
 };
@@ -61,7 +62,8 @@ std::shared_ptr<InprocServer> InprocServer::load(const std::filesystem::path& fi
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = ::dlerror();
-        throw ComError(hr::DllNotFound, "Cannot load " + file.string() + (why ? ": " + std::string(why) : ""));
+        throw ComError(hr::DllNotFound,
+                       "Cannot load " + file.string() + (why ? ": " + std::string(why) : ""));
     }
     std::unique_ptr<void, int (*)(void*)> guard(handle, &::dlclose);
     auto server = std::make_shared<InprocServer>(Loaded{}, file, handle);
@@ -82,15 +84,21 @@ void* InprocServer::symbol(const char* name) const {
     return p;
 }
 
-HResult InprocServer::registerServer() { return reinterpret_cast<RegisterFn>(symbol("DllRegisterServer"))(); }
-HResult InprocServer::unregisterServer() { return reinterpret_cast<RegisterFn>(symbol("DllUnregisterServer"))(); }
+HResult InprocServer::registerServer() {
+    return reinterpret_cast<RegisterFn>(symbol("DllRegisterServer"))();
+}
+HResult InprocServer::unregisterServer() {
+    return reinterpret_cast<RegisterFn>(symbol("DllUnregisterServer"))();
+}
 HResult InprocServer::registerServerIn(const std::filesystem::path& storeFile) {
     return reinterpret_cast<RegisterInFn>(symbol("CarvoRegisterServerIn"))(storeFile.c_str());
 }
 HResult InprocServer::unregisterServerIn(const std::filesystem::path& storeFile) {
     return reinterpret_cast<RegisterInFn>(symbol("CarvoUnregisterServerIn"))(storeFile.c_str());
 }
-HResult InprocServer::canUnloadNow() { return reinterpret_cast<CanUnloadFn>(symbol("DllCanUnloadNow"))(); }
+HResult InprocServer::canUnloadNow() {
+    return reinterpret_cast<CanUnloadFn>(symbol("DllCanUnloadNow"))();
+}
 
 std::vector<std::uint8_t> InprocServer::loadBitmap(int id) {
     auto load = reinterpret_cast<LoadBitmapFn>(::dlsym(handle_, "CarvoLoadBitmap"));
@@ -172,7 +180,9 @@ std::shared_ptr<Dispatch> ComHost::createInstance(const Guid& clsid) {
 
 std::shared_ptr<Dispatch> ComHost::createInstance(std::string_view progIdOrClsid) {
     auto clsid = classIdOf(progIdOrClsid);
-    if (!clsid) throw ComError(hr::InvalidClassString, "Invalid class string: " + std::string(progIdOrClsid));
+    if (!clsid)
+        throw ComError(hr::InvalidClassString,
+                       "Invalid class string: " + std::string(progIdOrClsid));
     return createInstance(*clsid);
 }
 

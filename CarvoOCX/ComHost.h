@@ -26,7 +26,7 @@ inline constexpr HResult ErrorInDll = static_cast<HResult>(0x800401F9);
 // One library file, loaded with dlopen for as long as this object and everything obtained
 // from it live.
 class InprocServer : public std::enable_shared_from_this<InprocServer> {
-public:
+  public:
     // Throws ComError(DllNotFound) when the file cannot be loaded.
     static std::shared_ptr<InprocServer> load(const std::filesystem::path& file);
     ~InprocServer();
@@ -47,14 +47,14 @@ public:
     // ComError(ClassNotAvailable) when the library does not serve the class.
     std::shared_ptr<ClassFactory> getClassObject(const Guid& clsid);
 
-private:
+  private:
     struct Loaded {};  // only load() makes one
 
-public:
+  public:
     InprocServer(Loaded, std::filesystem::path file, void* handle)
         : file_(std::move(file)), handle_(handle) {}
 
-private:
+  private:
     void* symbol(const char* name) const;
 
     std::filesystem::path file_;
@@ -63,7 +63,7 @@ private:
 
 // Creates objects by CLSID or ProgID through one registry store.
 class ComHost {
-public:
+  public:
     explicit ComHost(std::filesystem::path storeFile);
 
     // The CLSID registered for a ProgID, or the text itself when it is a CLSID in braces;
@@ -80,7 +80,7 @@ public:
     // ComError(InvalidClassString) for a name that is neither registered nor a CLSID.
     std::shared_ptr<Dispatch> createInstance(std::string_view progIdOrClsid);
 
-private:
+  private:
     std::shared_ptr<InprocServer> server(const std::filesystem::path& file);
 
     std::filesystem::path storeFile_;

@@ -11,9 +11,7 @@ int boxStateFor(const Variant& value) {
     return value.toLong() == VTrue ? CheckField::Checked : CheckField::Unchecked;
 }
 
-VBool flagFor(const CheckField& box) {
-    return box.value() == CheckField::Checked ? VTrue : VFalse;
-}
+VBool flagFor(const CheckField& box) { return box.value() == CheckField::Checked ? VTrue : VFalse; }
 
 }  // namespace
 

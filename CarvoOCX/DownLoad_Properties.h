@@ -18,7 +18,7 @@ inline constexpr int kPropertiesPageHeight = 3255;
 inline constexpr const char* kChunkComboInitialText = "Select Chunk Size*";
 
 class DownLoad_Properties final : public Dispatch, public PropertyPageBase {
-public:
+  public:
     // The editable fields of the page's window.
     struct Fields {
         TextField& txtUrl;
@@ -52,7 +52,7 @@ public:
     VBool onlineCheckFlag() const { return onlineCheck_; }
     VBool promptOverwriteFlag() const { return promptOverwrite_; }
 
-private:
+  private:
     void selectionChanged() override;
     void applyChanges() override;
 

@@ -23,13 +23,13 @@ std::shared_ptr<Dispatch> newAbout() { return std::make_shared<About>(); }
 // A factory is an object of the library like any other: while a host holds one, its code
 // must stay loaded.
 class LibraryClassFactory final : public ClassFactory {
-public:
+  public:
     using Create = std::shared_ptr<Dispatch> (*)();
     explicit LibraryClassFactory(Create create) : create_(create) {}
     std::shared_ptr<Dispatch> createInstance() override { return create_(); }
     void lockServer(bool lock) override { carvo::lockServer(lock); }
 
-private:
+  private:
     LiveObject live_;
     Create create_;
 };

@@ -12,7 +12,7 @@ namespace carvo {
 // Every object the library hands out (class factories included) holds one of these for its
 // life, so that a host keeping any of them also keeps the library's code loaded.
 class LiveObject {
-public:
+  public:
     LiveObject();
     ~LiveObject();
     LiveObject(const LiveObject&) = delete;

@@ -109,7 +109,8 @@ std::vector<RegistrationEntry> registrationEntries(const std::filesystem::path& 
         const std::string clsid = cls.clsid.toString();
         const std::string key = join(join(kClassesRoot, "CLSID"), clsid);
         add(key, "", std::string(cls.name));
-        if (cls.defaultInterface) add(key, "DefaultInterface", cls.defaultInterface->iid.toString());
+        if (cls.defaultInterface)
+            add(key, "DefaultInterface", cls.defaultInterface->iid.toString());
         if (cls.sourceInterface) add(key, "SourceInterface", cls.sourceInterface->iid.toString());
         add(join(key, "InprocServer32"), "", file);
         add(join(key, "InprocServer32"), "ThreadingModel", "Apartment");

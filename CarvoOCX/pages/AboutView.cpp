@@ -22,7 +22,7 @@ QColor fromBgr(std::uint32_t bgr) {
 // Label2 tells the page about the pointer over it and about clicks (a press and a release
 // both on the label). Its events stop here: the page's surface hears only its own.
 class LinkLabel final : public QLabel {
-public:
+  public:
     LinkLabel(const QString& text, QWidget* parent, std::function<void()> onMove,
               std::function<void()> onClick)
         : QLabel(text, parent), onMove_(std::move(onMove)), onClick_(std::move(onClick)) {
@@ -30,7 +30,7 @@ public:
         setAttribute(Qt::WA_NoMousePropagation);
     }
 
-protected:
+  protected:
     void mouseMoveEvent(QMouseEvent* e) override {
         onMove_();
         e->accept();
@@ -40,14 +40,14 @@ protected:
         e->accept();
     }
     void mouseReleaseEvent(QMouseEvent* e) override {
-        const bool click = pressed_ && e->button() == Qt::LeftButton &&
-                           rect().contains(e->position().toPoint());
+        const bool click =
+            pressed_ && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint());
         pressed_ = false;
         e->accept();
         if (click) onClick_();
     }
 
-private:
+  private:
     std::function<void()> onMove_;
     std::function<void()> onClick_;
     bool pressed_ = false;

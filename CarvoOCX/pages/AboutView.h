@@ -13,7 +13,7 @@ namespace carvo::pages {
 class AboutView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // Gives the page the desktop's opener unless it already has one (a test's, say).
     explicit AboutView(std::shared_ptr<About> page, QWidget* parent = nullptr);
 
@@ -24,10 +24,10 @@ public:
     QLabel* Label1;
     QLabel* Label2;
 
-protected:
+  protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     std::shared_ptr<About> page_;
 };
 

@@ -47,8 +47,7 @@ DownLoadPropertiesView::DownLoadPropertiesView(std::shared_ptr<DownLoad_Properti
                    twipsRect(0, 3000, 4065, 195))),
       Chkpreserve(checkBox(this, "Chkpreserve", "Marque para preservar extensão do arquivo",
                            twipsRect(3120, 1080, 2535, 375))),
-      ChkOC(checkBox(this, "ChkOC",
-                     "Marque para testar conexão com a Internet antes do download",
+      ChkOC(checkBox(this, "ChkOC", "Marque para testar conexão com a Internet antes do download",
                      twipsRect(120, 2160, 2055, 615))),
       ChkPC(checkBox(this, "ChkPC",
                      "Marque para perguntar ao usuário se ele(a) quer substituir arquivos",
@@ -66,7 +65,8 @@ DownLoadPropertiesView::DownLoadPropertiesView(std::shared_ptr<DownLoad_Properti
     // The faces standing in for the original one are wider: the note and the check boxes'
     // captions get a smaller size where their boxes would cut them.
     shrinkToFit(Label1);
-    for (QCheckBox* box : {Chkpreserve, ChkOC, ChkPC}) static_cast<WrappingCheckBox*>(box)->shrinkToFit();
+    for (QCheckBox* box : {Chkpreserve, ChkOC, ChkPC})
+        static_cast<WrappingCheckBox*>(box)->shrinkToFit();
 
     // Tab order: the labels take no focus, so the editable fields follow one another.
     QWidget::setTabOrder(txtUrl, txtSaveLocation);

@@ -17,7 +17,7 @@ namespace carvo::pages {
 class DownLoadPropertiesView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // Activates the page on this window (which fills the list and loads a selection already
     // given); a failed load comes back as ComError.
     explicit DownLoadPropertiesView(std::shared_ptr<DownLoad_Properties> page,
@@ -39,7 +39,7 @@ public:
     QCheckBox* ChkOC;
     QCheckBox* ChkPC;
 
-private:
+  private:
     std::shared_ptr<DownLoad_Properties> page_;
     LineEditField urlField_;
     LineEditField saveLocationField_;

@@ -31,8 +31,7 @@ FormWindow::FormWindow(std::filesystem::path formFile, FormServices services, QW
         if (services_.toolboxBitmap) {
             const auto bmp = services_.toolboxBitmap(c.progId);
             QImage image;
-            if (!bmp.empty() &&
-                image.loadFromData(bmp.data(), static_cast<int>(bmp.size()), "BMP"))
+            if (!bmp.empty() && image.loadFromData(bmp.data(), static_cast<int>(bmp.size()), "BMP"))
                 item->setIcon(QPixmap::fromImage(image));
         }
     }

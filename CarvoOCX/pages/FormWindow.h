@@ -26,7 +26,7 @@ struct FormServices {
 class FormWindow : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // Opens the form file; throws FormFileError or ComError when it cannot be opened.
     FormWindow(std::filesystem::path formFile, FormServices services, QWidget* parent = nullptr);
 
@@ -38,10 +38,14 @@ public:
     // Shows the sheet over the selection, modal; false when nothing is selected or the sheet
     // could not load. The runner shows the dialog (exec() unless replaced, for tests).
     bool showProperties();
-    void setSheetRunner(std::function<void(PropertySheetDialog&)> run) { runSheet_ = std::move(run); }
+    void setSheetRunner(std::function<void(PropertySheetDialog&)> run) {
+        runSheet_ = std::move(run);
+    }
     // Writes the form file atomically; false (and a message) when it cannot.
     bool save();
-    void setErrorReporter(std::function<void(const QString&)> report) { report_ = std::move(report); }
+    void setErrorReporter(std::function<void(const QString&)> report) {
+        report_ = std::move(report);
+    }
 
     QListWidget* controlList;
     QPushButton* propertiesButton;
@@ -49,10 +53,10 @@ public:
     QPushButton* closeButton;
     QLabel* statusLabel;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void updateState();
 
     std::filesystem::path file_;

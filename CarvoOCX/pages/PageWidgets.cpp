@@ -47,9 +47,12 @@ void WrappingCheckBox::shrinkToFit() {
     const QRect box = textRect();
     auto wrappedHeight = [&] {
         // Two pixels to spare, so that rounding while painting never wraps one more word.
-        return QFontMetrics(f).boundingRect(QRect(0, 0, box.width() - 2, 10000), kWrap, text()).height();
+        return QFontMetrics(f)
+            .boundingRect(QRect(0, 0, box.width() - 2, 10000), kWrap, text())
+            .height();
     };
-    while (f.pointSizeF() > 6 && wrappedHeight() > box.height()) f.setPointSizeF(f.pointSizeF() - 0.25);
+    while (f.pointSizeF() > 6 && wrappedHeight() > box.height())
+        f.setPointSizeF(f.pointSizeF() - 0.25);
     setFont(f);
 }
 
@@ -61,8 +64,8 @@ void WrappingCheckBox::paintEvent(QPaintEvent*) {
     p.drawPrimitive(QStyle::PE_IndicatorCheckBox, box);
 
     const QRect textRect = this->textRect();
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::WindowText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(textRect, kWrap, text());
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
@@ -115,9 +118,12 @@ CheckBoxField::CheckBoxField(QCheckBox* box) : box_(box) {
 
 int CheckBoxField::value() const {
     switch (box_->checkState()) {
-        case Qt::Checked: return Checked;
-        case Qt::PartiallyChecked: return Greyed;
-        default: return Unchecked;
+        case Qt::Checked:
+            return Checked;
+        case Qt::PartiallyChecked:
+            return Greyed;
+        default:
+            return Unchecked;
     }
 }
 

@@ -31,15 +31,15 @@ void shrinkToFit(QLabel* label);
 // A check box whose caption wraps within the box's width, beside an indicator centred
 // vertically; the whole box answers to clicks.
 class WrappingCheckBox : public QCheckBox {
-public:
+  public:
     using QCheckBox::QCheckBox;
     // Shrinks the font (never below 6 points) until the wrapped caption fits the box's height.
     void shrinkToFit();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QRect indicatorRect();
     QRect textRect();
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
@@ -48,7 +48,7 @@ private:
 // ---- fields ---------------------------------------------------------------------------------
 
 class LineEditField final : public TextField {
-public:
+  public:
     explicit LineEditField(QLineEdit* edit);
     ~LineEditField() override { QObject::disconnect(connection_); }
     LineEditField(const LineEditField&) = delete;
@@ -56,13 +56,13 @@ public:
     std::string text() const override;
     void setText(const std::string& text) override;
 
-private:
+  private:
     QLineEdit* edit_;
     QMetaObject::Connection connection_;
 };
 
 class ComboBoxField final : public ComboField {
-public:
+  public:
     explicit ComboBoxField(QComboBox* combo);
     ~ComboBoxField() override { QObject::disconnect(connection_); }
     ComboBoxField(const ComboBoxField&) = delete;
@@ -72,13 +72,13 @@ public:
     void addItem(const std::string& item) override;
     std::vector<std::string> items() const override;
 
-private:
+  private:
     QComboBox* combo_;
     QMetaObject::Connection connection_;
 };
 
 class CheckBoxField final : public CheckField {
-public:
+  public:
     explicit CheckBoxField(QCheckBox* box);
     ~CheckBoxField() override { QObject::disconnect(connection_); }
     CheckBoxField(const CheckBoxField&) = delete;
@@ -86,7 +86,7 @@ public:
     int value() const override;
     void setValue(int value) override;
 
-private:
+  private:
     QCheckBox* box_;
     QMetaObject::Connection connection_;
 };

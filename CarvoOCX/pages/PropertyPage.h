@@ -19,24 +19,24 @@ namespace carvo {
 // A field runs its page's handler whenever its value changes, whether the user edited it or
 // the page set it: a page cannot tell a load from an edit, and must not need to.
 class PageField {
-public:
+  public:
     virtual ~PageField() = default;
     void setChangeHandler(std::function<void()> handler) { handler_ = std::move(handler); }
 
-protected:
+  protected:
     PageField() = default;
     // Implementations call this after the value changed, synchronously.
     void changed() {
         if (handler_) handler_();
     }
 
-private:
+  private:
     std::function<void()> handler_;
 };
 
 // A single-line text box. Setting the text it already has changes nothing (no handler call).
 class TextField : public PageField {
-public:
+  public:
     virtual std::string text() const = 0;
     virtual void setText(const std::string& text) = 0;
 };
@@ -44,7 +44,7 @@ public:
 // A combo box with an editable text part; the handler follows the text part. Adding an item
 // never changes the text part.
 class ComboField : public TextField {
-public:
+  public:
     virtual void addItem(const std::string& item) = 0;
     virtual std::vector<std::string> items() const = 0;
 };
@@ -52,7 +52,7 @@ public:
 // A check box: 0 unchecked, 1 checked, 2 greyed. Setting a different state runs the handler
 // exactly as a click does; setting the same state does nothing.
 class CheckField : public PageField {
-public:
+  public:
     static constexpr int Unchecked = 0;
     static constexpr int Checked = 1;
     static constexpr int Greyed = 2;
@@ -64,7 +64,7 @@ public:
 
 // The property-sheet frame as a page sees it.
 class PropertyPageSite {
-public:
+  public:
     virtual ~PropertyPageSite() = default;
     // The page's changed mark moved; the frame enables Apply while any page is changed.
     virtual void onStatusChange() = 0;
@@ -77,7 +77,7 @@ struct PageInfo {
 };
 
 class PropertyPage {
-public:
+  public:
     virtual ~PropertyPage() = default;
     virtual PageInfo pageInfo() const = 0;
     virtual void setPageSite(PropertyPageSite* site) = 0;
@@ -92,7 +92,7 @@ public:
 
 // The frame-facing plumbing that every page of this library shares.
 class PropertyPageBase : public PropertyPage {
-public:
+  public:
     void setPageSite(PropertyPageSite* site) override { site_ = site; }
     void setObjects(std::vector<std::shared_ptr<Dispatch>> objects) override {
         objects_ = std::move(objects);
@@ -107,7 +107,7 @@ public:
     bool changed() const { return changed_; }
     const std::vector<std::shared_ptr<Dispatch>>& selectedControls() const { return objects_; }
 
-protected:
+  protected:
     virtual void selectionChanged() = 0;
     virtual void applyChanges() = 0;
     void setChanged(bool changed) {
@@ -116,7 +116,7 @@ protected:
         if (site_) site_->onStatusChange();
     }
 
-private:
+  private:
     PropertyPageSite* site_ = nullptr;
     std::vector<std::shared_ptr<Dispatch>> objects_;
     bool changed_ = false;

@@ -27,8 +27,9 @@ PropertySheetDialog::PropertySheetDialog(PropertySheet& sheet, const QString& ca
     tabs->setObjectName("tabs");
     for (const auto& p : sheet_.pages()) {
         QWidget* view = createPageView(p.object, nullptr);
-        const QString title = QString::fromUtf8(p.page->pageInfo().title.data(),
-                                                static_cast<qsizetype>(p.page->pageInfo().title.size()));
+        const QString title =
+            QString::fromUtf8(p.page->pageInfo().title.data(),
+                              static_cast<qsizetype>(p.page->pageInfo().title.size()));
         if (view == nullptr) view = new QWidget;
         // Each page keeps its own size at the top left of its tab, as the sheet sizes itself
         // to the largest page.

@@ -17,14 +17,16 @@ QWidget* createPageView(const std::shared_ptr<Dispatch>& page, QWidget* parent);
 class PropertySheetDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     PropertySheetDialog(PropertySheet& sheet, const QString& caption, QWidget* parent = nullptr);
     ~PropertySheetDialog() override;
     PropertySheetDialog(const PropertySheetDialog&) = delete;
     PropertySheetDialog& operator=(const PropertySheetDialog&) = delete;
 
     // How a failure is told; a message box unless replaced.
-    void setErrorReporter(std::function<void(const QString&)> report) { report_ = std::move(report); }
+    void setErrorReporter(std::function<void(const QString&)> report) {
+        report_ = std::move(report);
+    }
 
     // Apply's work: true when every changed page took its values.
     bool applyChanges();
@@ -36,7 +38,7 @@ public:
     QPushButton* cancelButton;
     QPushButton* applyButton;
 
-private:
+  private:
     void updateApply();
 
     PropertySheet& sheet_;

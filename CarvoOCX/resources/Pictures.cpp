@@ -17,6 +17,8 @@ struct Ink {
 
 constexpr std::uint32_t kSilver = 0xFFC0C0C0;  // the toolbox's face colour behind a picture
 
+// The pictures are drawn one row of pixels a line; the formatter keeps away from them.
+// clang-format off
 constexpr std::array<Ink, 12> kInks{{
     {'.', kSilver},
     {'K', 0xFF000000},  // outline
@@ -121,6 +123,8 @@ constexpr std::array<std::string_view, 32> kHandArt{
     "................................",
 };
 
+// clang-format on
+
 template <std::size_t N>
 Image fromArt(const std::array<std::string_view, N>& art, bool dotIsClear) {
     Image img;
@@ -159,7 +163,8 @@ std::vector<std::uint8_t> encodeBmp(const Image& img, int bitsPerPixel) {
     }
     const auto width = static_cast<std::uint32_t>(img.width);
     const auto height = static_cast<std::uint32_t>(img.height);
-    const std::uint32_t rowBytes = ((width * static_cast<std::uint32_t>(bitsPerPixel) + 31) / 32) * 4;
+    const std::uint32_t rowBytes =
+        ((width * static_cast<std::uint32_t>(bitsPerPixel) + 31) / 32) * 4;
     const auto paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
     const std::uint32_t pixelOffset = 14 + 40 + paletteBytes;
     const std::uint32_t imageBytes = rowBytes * height;

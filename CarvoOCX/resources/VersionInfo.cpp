@@ -18,5 +18,4 @@ VersionInfo parseVersionInfo(std::string_view text) {
     return out;
 }
 
-
 }  // namespace carvo

@@ -12,7 +12,7 @@ namespace carvo {
 namespace {
 
 class ElfFile {
-public:
+  public:
     explicit ElfFile(const std::filesystem::path& path) : path_(path), in_(path, std::ios::binary) {
         if (!in_) throw std::runtime_error("cannot read " + path.string());
         in_.seekg(0, std::ios::end);
@@ -32,7 +32,7 @@ public:
         throw std::runtime_error(path_.string() + ": not a well-formed ELF file (" + why + ")");
     }
 
-private:
+  private:
     std::filesystem::path path_;
     std::ifstream in_;
     std::uint64_t size_ = 0;
@@ -68,7 +68,8 @@ std::optional<std::string> find(ElfFile& f, std::string_view name) {
 
 }  // namespace
 
-std::optional<std::string> readElfSection(const std::filesystem::path& file, std::string_view name) {
+std::optional<std::string> readElfSection(const std::filesystem::path& file,
+                                          std::string_view name) {
     ElfFile f(file);
     const std::string ident = f.bytes(0, EI_NIDENT);
     if (std::memcmp(ident.data(), ELFMAG, SELFMAG) != 0) f.fail("no ELF signature");

@@ -27,7 +27,7 @@ struct FormControl {
 };
 
 class FormFileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

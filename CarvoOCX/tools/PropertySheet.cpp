@@ -17,7 +17,7 @@ int himetricToTwips(std::int32_t himetric) {
 // The form's side of one control: it hears the control's change notifications and accepts
 // the size the control asks for, as a form designer does.
 class DesignForm::Site final : public ContainerSite {
-public:
+  public:
     Site(DesignForm& form, std::string name) : form_(form), name_(std::move(name)) {}
     void onPropertyChanged(std::string_view property) override {
         form_.modified_ = true;
@@ -26,7 +26,7 @@ public:
     void requestExtent(const Extent&) override {}
     HostServices* hostServices() override { return nullptr; }
 
-private:
+  private:
     DesignForm& form_;
     std::string name_;
 };
@@ -37,7 +37,8 @@ DesignForm::DesignForm(const FormFile& file, const ObjectCreator& create) {
             Control c{saved.progId, saved.name, create(saved.progId), nullptr};
             c.ole = dynamic_cast<OleControl*>(c.object.get());
             if (c.ole == nullptr)
-                throw ComError(hr::NoInterface, saved.progId + " (" + saved.name + ") is not a control");
+                throw ComError(hr::NoInterface,
+                               saved.progId + " (" + saved.name + ") is not a control");
             sites_.push_back(std::make_unique<Site>(*this, saved.name));
             c.ole->setClientSite(sites_.back().get());
             controls_.push_back(std::move(c));
@@ -92,7 +93,8 @@ PropertySheet::PropertySheet(std::vector<std::shared_ptr<Dispatch>> selection,
     for (const Guid& clsid : common) {
         Page p{clsid, create(clsid), nullptr};
         p.page = dynamic_cast<PropertyPage*>(p.object.get());
-        if (p.page == nullptr) throw ComError(hr::NoInterface, clsid.toString() + " is not a property page");
+        if (p.page == nullptr)
+            throw ComError(hr::NoInterface, clsid.toString() + " is not a property page");
         p.page->setPageSite(this);
         pages_.push_back(std::move(p));
     }
@@ -125,4 +127,3 @@ void PropertySheet::onStatusChange() {
 }
 
 }  // namespace carvo
-

@@ -25,7 +25,7 @@ inline constexpr const char* kExtentXKey = "_ExtentX";
 inline constexpr const char* kExtentYKey = "_ExtentY";
 
 class DesignForm {
-public:
+  public:
     struct Control {
         std::string progId;
         std::string name;
@@ -50,7 +50,7 @@ public:
     // Every change notification so far, as "name.Property".
     const std::vector<std::string>& notifications() const { return notifications_; }
 
-private:
+  private:
     class Site;
     std::vector<Control> controls_;
     std::vector<std::unique_ptr<Site>> sites_;
@@ -59,7 +59,7 @@ private:
 };
 
 class PropertySheet final : public PropertyPageSite {
-public:
+  public:
     struct Page {
         Guid clsid;
         std::shared_ptr<Dispatch> object;
@@ -85,7 +85,7 @@ public:
     void setStatusListener(std::function<void()> listener) { listener_ = std::move(listener); }
     void onStatusChange() override;
 
-private:
+  private:
     std::vector<Page> pages_;
     std::function<void()> listener_;
 };

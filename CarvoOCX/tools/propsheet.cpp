@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
         window.show();
         return app.exec();
     } catch (const std::exception& e) {
+        std::cerr << args[1].toStdString() << ": " << e.what() << '\n';
         QMessageBox::critical(nullptr, "carvo-propsheet", QString::fromStdString(e.what()));
         return 1;
     }

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
         if (store.empty()) {
             status = unregister ? server->unregisterServer() : server->registerServer();
         } else {
-            status = unregister ? server->unregisterServerIn(store) : server->registerServerIn(store);
+            status =
+                unregister ? server->unregisterServerIn(store) : server->registerServerIn(store);
         }
         const char* what = unregister ? "DllUnregisterServer" : "DllRegisterServer";
         if (status != 0) {

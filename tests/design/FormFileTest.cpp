@@ -73,7 +73,8 @@ TEST(FormFile, MalformedFilesAreRefusedWithTheirLine) {
         }
         return "accepted";
     };
-    EXPECT_EQ(errorOf("Begin Carvo.DownLoad dl1\n  URL = String \"x\"\n"), "line 1: Begin without End");
+    EXPECT_EQ(errorOf("Begin Carvo.DownLoad dl1\n  URL = String \"x\"\n"),
+              "line 1: Begin without End");
     EXPECT_EQ(errorOf("End\n"), "line 1: End without Begin");
     EXPECT_EQ(errorOf("\nBegin Carvo.DownLoad\nEnd\n"), "line 2: Begin needs a class and a name");
     EXPECT_EQ(errorOf("Begin Carvo.DownLoad dl1\nEnd\nBegin Carvo.DownLoad dl1\nEnd\n"),
@@ -108,9 +109,10 @@ TEST(DesignForm, LoadsEachControlFromItsBagAndSavesItBack) {
 
     // A class that cannot be created, or a value that cannot be loaded, refuses the form.
     EXPECT_THROW(DesignForm(FormFile::parse("Begin Outra.Coisa x\nEnd\n"), createByName), ComError);
-    EXPECT_THROW(DesignForm(FormFile::parse("Begin Carvo.DownLoad x\n CHUNK = String \"muito\"\nEnd\n"),
-                            createByName),
-                 ComError);
+    EXPECT_THROW(
+        DesignForm(FormFile::parse("Begin Carvo.DownLoad x\n CHUNK = String \"muito\"\nEnd\n"),
+                   createByName),
+        ComError);
     EXPECT_EQ(liveObjectCount(), 3 + 0);  // only this form's three controls are alive
 }
 
@@ -186,7 +188,8 @@ TEST(FormFile, SavingReplacesTheFileWhole) {
     form.save(path);
     EXPECT_EQ(loadBytes(path), form.serialize());
     EXPECT_EQ(FormFile::load(path).serialize(), form.serialize());
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no leftovers
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+              1);  // no leftovers
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace carvo::test {
 using Log = std::vector<std::string>;
 
 class FakeText : public ComboField {
-public:
+  public:
     FakeText(Log& log, std::string name, std::string text = {})
         : log_(log), name_(std::move(name)), text_(std::move(text)) {}
     std::string text() const override { return text_; }
@@ -30,7 +30,7 @@ public:
     void addItem(const std::string& item) override { items_.push_back(item); }
     std::vector<std::string> items() const override { return items_; }
 
-private:
+  private:
     Log& log_;
     std::string name_;
     std::string text_;
@@ -38,7 +38,7 @@ private:
 };
 
 class FakeCheck : public CheckField {
-public:
+  public:
     FakeCheck(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
     int value() const override { return value_; }
     void setValue(int v) override {
@@ -48,7 +48,7 @@ public:
         changed();
     }
 
-private:
+  private:
     Log& log_;
     std::string name_;
     int value_ = Unchecked;
@@ -71,17 +71,17 @@ struct PropertiesFields {
 };
 
 class RecordingFrame : public PropertyPageSite {
-public:
+  public:
     explicit RecordingFrame(Log& log) : log_(log) {}
     void onStatusChange() override { log_.push_back("status"); }
 
-private:
+  private:
     Log& log_;
 };
 
 // Records the control's change notifications (prefixed with a name, for several controls).
 class NamedSite : public ContainerSite {
-public:
+  public:
     NamedSite(Log& log, std::string prefix) : log_(log), prefix_(std::move(prefix)) {}
     void onPropertyChanged(std::string_view name) override {
         log_.push_back(prefix_ + "changed " + std::string(name));
@@ -89,7 +89,7 @@ public:
     void requestExtent(const Extent&) override {}
     HostServices* hostServices() override { return nullptr; }
 
-private:
+  private:
     Log& log_;
     std::string prefix_;
 };
@@ -97,7 +97,7 @@ private:
 // A control's dispatch as a page sees it, logging each read by name; it can be told to fail
 // one read.
 class SpyDispatch : public Dispatch {
-public:
+  public:
     SpyDispatch(Log& log, std::shared_ptr<Dispatch> inner) : log_(log), inner_(std::move(inner)) {}
     const InterfaceInfo& typeInfo() const override { return inner_->typeInfo(); }
     Variant invoke(DispId id, InvokeKind kind, std::span<Variant> args) override {
@@ -111,7 +111,7 @@ public:
     }
     std::string failGet;
 
-private:
+  private:
     Log& log_;
     std::shared_ptr<Dispatch> inner_;
 };

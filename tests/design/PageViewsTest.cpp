@@ -3,11 +3,12 @@
 // cursor and opener, Apply's enabling and failures, and a whole design session ending in a
 // host (another process) loading the saved control. Screenshots go to the build folder.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "ComHost.h"
 #include "DownLoad.h"
@@ -69,9 +70,11 @@ TEST(PropertiesView, EveryFieldWhereTheLayoutPutsItWithItsCaptionAndTabOrder) {
         {"lblSaveLocation", twips(120, 1440, 2775, 255), "Save Location:"},
         {"txtSaveLocation", twips(120, 1680, 5535, 375), ""},
         {"ChunkCombo", twips(120, 1080, 2655, 315), "Select Chunk Size*"},
-        {"Label1", twips(0, 3000, 4065, 195), "* Nota - O melhor CHUNK para conexões de 56K é 1024."},
+        {"Label1", twips(0, 3000, 4065, 195),
+         "* Nota - O melhor CHUNK para conexões de 56K é 1024."},
         {"Chkpreserve", twips(3120, 1080, 2535, 375), "Marque para preservar extensão do arquivo"},
-        {"ChkOC", twips(120, 2160, 2055, 615), "Marque para testar conexão com a Internet antes do download"},
+        {"ChkOC", twips(120, 2160, 2055, 615),
+         "Marque para testar conexão com a Internet antes do download"},
         {"ChkPC", twips(3120, 2160, 2415, 615),
          "Marque para perguntar ao usuário se ele(a) quer substituir arquivos"},
     };
@@ -107,8 +110,8 @@ TEST(PropertiesView, EveryFieldWhereTheLayoutPutsItWithItsCaptionAndTabOrder) {
     EXPECT_EQ(items, (QStringList{"256", "512", "1024", "2048"}));
 
     // Tab goes through the editable fields in their order.
-    const QList<QWidget*> order{view.txtUrl, view.txtSaveLocation, view.ChunkCombo,
-                                view.Chkpreserve, view.ChkOC, view.ChkPC};
+    const QList<QWidget*> order{view.txtUrl,      view.txtSaveLocation, view.ChunkCombo,
+                                view.Chkpreserve, view.ChkOC,           view.ChkPC};
     QList<QWidget*> seen;
     for (QWidget* w = view.txtUrl; seen.size() < order.size(); w = w->nextInFocusChain())
         if (order.contains(w) && !seen.contains(w)) seen << w;
@@ -315,7 +318,8 @@ TEST(PropertySheetProgram, ADesignSessionEndsInAHostLoadingTheSavedValues) {
     EXPECT_EQ(entry(saved.controls[1].bag, "CHUNK").toLong(), 2048);
     EXPECT_EQ(saved.controls[2].bag.entries().size(), 2u);  // dl3 was selected second: untouched
 
-    auto probe = runProcess({DESIGN_HOST_PROBE, store.string(), "Carvo.DownLoad", formFile.string(), "dl1"});
+    auto probe =
+        runProcess({DESIGN_HOST_PROBE, store.string(), "Carvo.DownLoad", formFile.string(), "dl1"});
     ASSERT_EQ(probe.exitStatus, 0) << probe.err;
     EXPECT_NE(probe.out.find("Url=http://127.0.0.1:8080/pacote/setup.exe\n"), std::string::npos);
     EXPECT_NE(probe.out.find("CHUNK=4096\n"), std::string::npos);
@@ -331,7 +335,8 @@ TEST(PropertySheetProgram, AFormThatCannotBeOpenedIsRefused) {
     storeBytes(formFile, "Begin Carvo.DownLoad dl1\n");
     ComHost host(dir / "vazio.reg");
     pages::FormServices services{[&](std::string_view p) { return host.createInstance(p); },
-                                 [&](const Guid& g) { return host.createInstance(g); }, {}};
+                                 [&](const Guid& g) { return host.createInstance(g); },
+                                 {}};
     EXPECT_THROW(pages::FormWindow(formFile, services), FormFileError);
     storeBytes(formFile, "Begin Carvo.DownLoad dl1\nEnd\n");  // well formed, class not registered
     EXPECT_THROW(pages::FormWindow(formFile, services), ComError);

@@ -117,7 +117,8 @@ TEST(Registration, UnregisteringLeavesWhatOthersPutInOurKeys) {
     const auto store = seededStore(dir);
     registerServer(store, thisLibraryFile());
     RegistryStore s(store);
-    const std::string category = kDownLoadKey + "\\Implemented Categories\\{0DE86A52-2BAA-11CF-A229-00AA003D7352}";
+    const std::string category =
+        kDownLoadKey + "\\Implemented Categories\\{0DE86A52-2BAA-11CF-A229-00AA003D7352}";
     s.setValue(category, "", RegValue::sz(""));
     s.setValue(R + "Carvo.DownLoad", "EditFlags", RegValue::dword(0));
 
@@ -145,12 +146,14 @@ TEST(Registration, AnotherProcessCreatesTheControlByProgIdThroughTheStore) {
     ASSERT_EQ(probe.exitStatus, 0) << probe.err;
     EXPECT_EQ(probe.out,
               "CLSID={04552374-E2A4-11D5-AF92-EDBF0B71F73E}\n"
-              "Url=" + std::string(kDefaultUrl) + "\n"
-              "CHUNK=1024\n"
-              "SaveLocation=C:\\Arquivo.tmp\n"
-              "KeepType=False\nOnlineCheck=False\nPromptOverwrite=False\n"
-              "CanUnloadWhileAlive=1\n"
-              "CanUnloadAfter=0\n");
+              "Url=" +
+                  std::string(kDefaultUrl) +
+                  "\n"
+                  "CHUNK=1024\n"
+                  "SaveLocation=C:\\Arquivo.tmp\n"
+                  "KeepType=False\nOnlineCheck=False\nPromptOverwrite=False\n"
+                  "CanUnloadWhileAlive=1\n"
+                  "CanUnloadAfter=0\n");
 
     auto unreg = runProcess({CARVO_REGSVR, "-u", "--store", store.string(), CARVO_LIBRARY_FILE});
     ASSERT_EQ(unreg.exitStatus, 0) << unreg.err;
@@ -164,7 +167,8 @@ TEST(Registration, AnotherProcessCreatesTheControlByProgIdThroughTheStore) {
 
 TEST(Registration, TheToolRefusesWhatIsNoServerAndTheEntryPointsNeverThrow) {
     ScratchFolder dir;
-    auto missing = runProcess({CARVO_REGSVR, "--store", (dir / "r.reg").string(), (dir / "nada.so").string()});
+    auto missing =
+        runProcess({CARVO_REGSVR, "--store", (dir / "r.reg").string(), (dir / "nada.so").string()});
     EXPECT_EQ(missing.exitStatus, 1);
     EXPECT_NE(missing.err.find("0x800401F8"), std::string::npos);
     auto usage = runProcess({CARVO_REGSVR});
@@ -215,7 +219,7 @@ TEST(EntryPoints, CanUnloadNowFollowsLiveObjectsAndLocks) {
     EXPECT_EQ(DllCanUnloadNow(), CARVO_S_FALSE);
     lockServer(false);
     EXPECT_EQ(DllCanUnloadNow(), CARVO_S_OK);  // neither
-    lockServer(false);  // one unlock too many changes nothing
+    lockServer(false);                         // one unlock too many changes nothing
     EXPECT_EQ(serverLockCount(), 0);
     EXPECT_EQ(DllCanUnloadNow(), CARVO_S_OK);
 }
@@ -248,7 +252,9 @@ TEST(ComHostInProcess, CreatesByProgIdOrClsidAndKeepsTheLibraryWhileObjectsLive)
         return hr::Ok;
     };
     EXPECT_EQ(errorOf([&] { host.createInstance("Nada.Disso"); }), hr::InvalidClassString);
-    EXPECT_EQ(errorOf([&] { host.createInstance(Guid::fromString("{00000000-0000-0000-0000-000000000001}")); }),
+    EXPECT_EQ(errorOf([&] {
+                  host.createInstance(Guid::fromString("{00000000-0000-0000-0000-000000000001}"));
+              }),
               hr::ClassNotRegistered);
     RegistryStore(store).setValue(R + "CLSID\\" + clsidAbout().toString() + "\\InprocServer32", "",
                                   RegValue::sz((dir / "sumiu.so").string()));
@@ -263,10 +269,11 @@ TEST(ComHostInProcess, CreatesByProgIdOrClsidAndKeepsTheLibraryWhileObjectsLive)
 // ---- resources --------------------------------------------------------------------------
 
 std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
-TEST(Resources, TheBitmapsAreWholeBmpFilesOfTheirSizeAndDepth) {
+TEST(LibraryResources, TheBitmapsAreWholeBmpFilesOfTheirSizeAndDepth) {
     const auto toolbox = bitmapResource(30000);
     ASSERT_GE(toolbox.size(), 54u);
     EXPECT_EQ(toolbox[0], 'B');
@@ -303,7 +310,7 @@ TEST(Resources, TheBitmapsAreWholeBmpFilesOfTheirSizeAndDepth) {
     EXPECT_EQ(CarvoLoadBitmap(30000, buffer.data(), nullptr), CARVO_E_INVALIDARG);
 }
 
-TEST(Resources, TheHandCursorPointsWithItsFingertipAtTheHotSpot) {
+TEST(LibraryResources, TheHandCursorPointsWithItsFingertipAtTheHotSpot) {
     const Image hand = handCursorImage();
     ASSERT_EQ(hand.width, 32);
     ASSERT_EQ(hand.height, 32);
@@ -324,7 +331,7 @@ TEST(Resources, TheHandCursorPointsWithItsFingertipAtTheHotSpot) {
 
 // ---- version information ------------------------------------------------------------------
 
-TEST(Version, TheBuiltFileCarriesItsVersionInformationForTheTool) {
+TEST(LibraryVersion, TheBuiltFileCarriesItsVersionInformationForTheTool) {
     const auto section = readElfSection(CARVO_LIBRARY_FILE, kVersionSection);
     ASSERT_TRUE(section);
     const auto info = parseVersionInfo(*section);
@@ -354,7 +361,7 @@ TEST(Version, TheBuiltFileCarriesItsVersionInformationForTheTool) {
     EXPECT_EQ(tool.out, printed);
 }
 
-TEST(Version, TheReaderRejectsWhatIsNotAWellFormedElfFile) {
+TEST(LibraryVersion, TheReaderRejectsWhatIsNotAWellFormedElfFile) {
     ScratchFolder dir;
     storeBytes(dir / "texto.txt", "FILEVERSION=1.0.0.0\n");
     EXPECT_THROW(readElfSection(dir / "texto.txt", kVersionSection), std::runtime_error);
