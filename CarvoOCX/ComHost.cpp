@@ -15,13 +15,6 @@ using GetClassObjectFn = int32_t (*)(const carvo_guid*, void*);
 using CanUnloadFn = int32_t (*)();
 using LoadBitmapFn = int32_t (*)(int32_t, uint8_t*, size_t*);
 
-std::string join(std::string_view a, std::string_view b) {
-    std::string s(a);
-    s += '\\';
-    s += b;
-    return s;
-}
-
 std::optional<std::string> readText(const RegistryStore& store, std::string_view key) {
     auto v = store.read(key, "");
     if (!v || (v->type != RegType::Sz && v->type != RegType::ExpandSz)) return std::nullopt;
@@ -126,14 +119,13 @@ ComHost::ComHost(std::filesystem::path storeFile) : storeFile_(std::move(storeFi
 std::optional<Guid> ComHost::classIdOf(std::string_view name) const {
     if (!name.empty() && name.front() == '{') return Guid::parse(name);
     if (name.empty() || name.find('\\') != std::string_view::npos) return std::nullopt;
-    auto text = readText(RegistryStore(storeFile_), join(join(kClassesRoot, name), "CLSID"));
+    auto text = readText(RegistryStore(storeFile_), regKey({kClassesRoot, name, "CLSID"}));
     if (!text) return std::nullopt;
     return Guid::parse(*text);
 }
 
 std::filesystem::path ComHost::serverFile(const Guid& clsid) const {
-    const std::string key =
-        join(join(join(kClassesRoot, "CLSID"), clsid.toString()), "InprocServer32");
+    const std::string key = regKey({kClassesRoot, "CLSID", clsid.toString(), "InprocServer32"});
     auto file = readText(RegistryStore(storeFile_), key);
     if (!file || file->empty())
         throw ComError(hr::ClassNotRegistered, "Class not registered: " + clsid.toString());
@@ -154,8 +146,7 @@ std::shared_ptr<ClassFactory> ComHost::getClassObject(const Guid& clsid) {
 }
 
 std::vector<std::uint8_t> ComHost::toolboxBitmap(const Guid& clsid) {
-    const std::string key =
-        join(join(join(kClassesRoot, "CLSID"), clsid.toString()), "ToolboxBitmap32");
+    const std::string key = regKey({kClassesRoot, "CLSID", clsid.toString(), "ToolboxBitmap32"});
     auto text = readText(RegistryStore(storeFile_), key);
     if (!text) return {};
     const auto comma = text->rfind(',');

@@ -17,13 +17,6 @@ namespace carvo {
 
 namespace {
 
-std::string join(std::string_view a, std::string_view b) {
-    std::string s(a);
-    s += '\\';
-    s += b;
-    return s;
-}
-
 std::string hexNoPrefix(std::uint32_t n) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%x", n);
@@ -92,43 +85,44 @@ std::vector<RegistrationEntry> registrationEntries(const std::filesystem::path& 
         out.push_back({std::move(key), std::move(name), std::move(value)});
     };
 
-    const std::string typeLibKey = join(join(join(kClassesRoot, "TypeLib"), libid), version);
+    const std::string typeLibKey = regKey({kClassesRoot, "TypeLib", libid, version});
     add(typeLibKey, "", std::string(lib.helpString));
-    add(join(typeLibKey, "FLAGS"), "", std::to_string(lib.flags));
-    add(join(typeLibKey, "HELPDIR"), "", libraryFile.parent_path().string());
-    add(join(join(typeLibKey, hexNoPrefix(lib.lcid)), "linux64"), "", file);
+    add(regKey({typeLibKey, "FLAGS"}), "", std::to_string(lib.flags));
+    add(regKey({typeLibKey, "HELPDIR"}), "", libraryFile.parent_path().string());
+    add(regKey({typeLibKey, hexNoPrefix(lib.lcid), "linux64"}), "", file);
 
     for (const InterfaceInfo* itf : lib.interfaces) {
-        const std::string key = join(join(kClassesRoot, "Interface"), itf->iid.toString());
+        const std::string key = regKey({kClassesRoot, "Interface", itf->iid.toString()});
         add(key, "", std::string(itf->name));
-        add(join(key, "TypeLib"), "", libid);
-        add(join(key, "TypeLib"), "Version", version);
+        add(regKey({key, "TypeLib"}), "", libid);
+        add(regKey({key, "TypeLib"}), "Version", version);
     }
 
     for (const CoClassInfo& cls : lib.classes) {
         const std::string clsid = cls.clsid.toString();
-        const std::string key = join(join(kClassesRoot, "CLSID"), clsid);
+        const std::string key = regKey({kClassesRoot, "CLSID", clsid});
         add(key, "", std::string(cls.name));
         if (cls.defaultInterface)
             add(key, "DefaultInterface", cls.defaultInterface->iid.toString());
         if (cls.sourceInterface) add(key, "SourceInterface", cls.sourceInterface->iid.toString());
-        add(join(key, "InprocServer32"), "", file);
-        add(join(key, "InprocServer32"), "ThreadingModel", "Apartment");
-        add(join(key, "TypeLib"), "", libid);
-        add(join(key, "Version"), "", version);
+        add(regKey({key, "InprocServer32"}), "", file);
+        add(regKey({key, "InprocServer32"}), "ThreadingModel", "Apartment");
+        add(regKey({key, "TypeLib"}), "", libid);
+        add(regKey({key, "Version"}), "", version);
         if (!cls.progId.empty()) {
-            add(join(key, "ProgID"), "", std::string(cls.progId));
-            const std::string progKey = join(kClassesRoot, cls.progId);
+            add(regKey({key, "ProgID"}), "", std::string(cls.progId));
+            const std::string progKey = regKey({kClassesRoot, cls.progId});
             add(progKey, "", std::string(cls.name));
-            add(join(progKey, "CLSID"), "", clsid);
+            add(regKey({progKey, "CLSID"}), "", clsid);
         }
         if (cls.isControl) {
-            add(join(key, "Control"), "", "");
-            add(join(key, "MiscStatus"), "", "0");
-            add(join(join(key, "MiscStatus"), "1"), "", std::to_string(cls.miscStatus));
+            add(regKey({key, "Control"}), "", "");
+            add(regKey({key, "MiscStatus"}), "", "0");
+            add(regKey({key, "MiscStatus", "1"}), "", std::to_string(cls.miscStatus));
         }
         if (cls.toolboxBitmap != 0)
-            add(join(key, "ToolboxBitmap32"), "", file + ", " + std::to_string(cls.toolboxBitmap));
+            add(regKey({key, "ToolboxBitmap32"}), "",
+                file + ", " + std::to_string(cls.toolboxBitmap));
     }
     return out;
 }

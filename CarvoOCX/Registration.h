@@ -65,7 +65,9 @@ __attribute__((visibility("default"))) int32_t CarvoLoadBitmap(int32_t id, uint8
 }  // extern "C"
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/Guid.h"
@@ -73,6 +75,16 @@ __attribute__((visibility("default"))) int32_t CarvoLoadBitmap(int32_t id, uint8
 namespace carvo {
 
 inline constexpr const char* kClassesRoot = "HKEY_LOCAL_MACHINE\\Software\\Classes";
+
+// A key path from its parts: regKey({kClassesRoot, "CLSID", clsid}).
+inline std::string regKey(std::initializer_list<std::string_view> parts) {
+    std::string path;
+    for (std::string_view p : parts) {
+        if (!path.empty()) path += '\\';
+        path += p;
+    }
+    return path;
+}
 
 // One text value the registration writes ("" names a key's default value).
 struct RegistrationEntry {

@@ -16,7 +16,7 @@ QFont verdana(double points, bool bold) {
 
 QFont pageFont() {
     QFont f;
-    f.setFamilies({"MS Sans Serif", "DejaVu Sans"});
+    f.setFamilies({"DejaVu Sans"});
     f.setPointSizeF(8);
     return f;
 }

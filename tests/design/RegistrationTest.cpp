@@ -38,7 +38,7 @@ std::string text(const RegistryStore& store, const std::string& key, const std::
 }
 
 // A store as a machine has it before we come: the updater's version, another program's class.
-std::filesystem::path seededStore(const ScratchFolder& dir) {
+std::filesystem::path machineStore(const ScratchFolder& dir) {
     auto path = dir / "registry.reg";
     RegistryStore s(path);
     s.setValue("HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version", "Version", RegValue::sz("3"));
@@ -89,7 +89,7 @@ TEST(Registration, WritesTheLibraryItsClassesAndTheControlFromTheTable) {
 
 TEST(Registration, UnregisteringGivesTheStoreBackByteForByte) {
     ScratchFolder dir;
-    const auto store = seededStore(dir);
+    const auto store = machineStore(dir);
     const std::string before = loadBytes(store);
 
     registerServer(store, thisLibraryFile());
@@ -114,7 +114,7 @@ TEST(Registration, UnregisteringGivesTheStoreBackByteForByte) {
 
 TEST(Registration, UnregisteringLeavesWhatOthersPutInOurKeys) {
     ScratchFolder dir;
-    const auto store = seededStore(dir);
+    const auto store = machineStore(dir);
     registerServer(store, thisLibraryFile());
     RegistryStore s(store);
     const std::string category =
@@ -135,7 +135,7 @@ TEST(Registration, UnregisteringLeavesWhatOthersPutInOurKeys) {
 
 TEST(Registration, AnotherProcessCreatesTheControlByProgIdThroughTheStore) {
     ScratchFolder dir;
-    const auto store = seededStore(dir);
+    const auto store = machineStore(dir);
     const std::string before = loadBytes(store);
 
     auto reg = runProcess({CARVO_REGSVR, "--store", store.string(), CARVO_LIBRARY_FILE});
@@ -226,7 +226,7 @@ TEST(EntryPoints, CanUnloadNowFollowsLiveObjectsAndLocks) {
 
 TEST(ComHostInProcess, CreatesByProgIdOrClsidAndKeepsTheLibraryWhileObjectsLive) {
     ScratchFolder dir;
-    const auto store = seededStore(dir);
+    const auto store = machineStore(dir);
     registerServer(store, thisLibraryFile());
     ComHost host(store);
 
