@@ -17,9 +17,6 @@ add_library(carvo_comhost STATIC ComHost.cpp)
 target_include_directories(carvo_comhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/Platform)
 target_link_libraries(carvo_comhost PUBLIC carvo_automation carvo_win ${CMAKE_DL_LIBS})
 carvo_warnings(carvo_comhost)
-# Only the symbols something uses bring their libraries along: the registry store's archive
-# also holds the window list, whose X11 the control has no use for.
-target_link_options(carvo PRIVATE -Wl,--as-needed)
 
 # Design-time logic with no screen: form files, the form's live controls and the property
 # sheet's behaviour, and the reader of the library's version section.
