@@ -93,27 +93,19 @@ std::string startInstaller(const std::string& path, const std::string& workingFo
 
 // ---- the program --------------------------------------------------------------------------
 
-int runProgram(const fs::path& executable, carvo::HostServices* host) {
-    SingleInstanceLock lock(executable);
-    carvo::QtHost qtHost;
-    std::unique_ptr<carvo::WindowList> windows;
-    try {
-        windows = carvo::makeX11WindowList();
-    } catch (const std::exception&) {
-        // No display to list: nothing can be found running.
-    }
-
+MainEnvironment programEnvironment(const std::string& programFolder, carvo::HostServices& host,
+                                   carvo::WindowList* windows) {
     MainEnvironment env;
-    env.programFolder = folderOf(executable);
+    env.programFolder = programFolder;
     env.registryStore = carvo::defaultRegistryPath();
-    env.host = host ? host : &qtHost;
-    env.windows = windows.get();
-    const std::string folder = env.programFolder;
-    env.launchInstaller = [folder](const std::string& path) { return startInstaller(path, folder); };
-    env.anotherCopyRunning = [&lock] { return !lock.acquired(); };
+    env.host = &host;
+    env.windows = windows;
+    env.launchInstaller = [programFolder](const std::string& path) {
+        return startInstaller(path, programFolder);
+    };
     env.createControl = [] { return carvo::createObject(carvo::clsidDownLoad()); };
-    env.showAbout = [folder](QWidget* owner) {
-        frmAbout about(folder, owner);
+    env.showAbout = [programFolder](QWidget* owner) {
+        frmAbout about(programFolder, owner);
         about.setWindowModality(Qt::ApplicationModal);
         about.exec();
     };
@@ -123,6 +115,23 @@ int runProgram(const fs::path& executable, carvo::HostServices* host) {
         std::fflush(nullptr);
         std::_Exit(0);
     };
+    return env;
+}
+
+std::unique_ptr<carvo::WindowList> desktopWindows() {
+    try {
+        return carvo::makeX11WindowList();
+    } catch (const std::exception&) {
+        return nullptr;  // no display to list: nothing can be found running
+    }
+}
+
+int runProgram(const fs::path& executable, carvo::HostServices* host) {
+    SingleInstanceLock lock(executable);
+    carvo::QtHost qtHost;
+    const std::unique_ptr<carvo::WindowList> windows = desktopWindows();
+    MainEnvironment env = programEnvironment(folderOf(executable), host ? *host : qtHost, windows.get());
+    env.anotherCopyRunning = [&lock] { return !lock.acquired(); };
 
     frmMain form(std::move(env));
     qtHost.setParentWindow(&form);

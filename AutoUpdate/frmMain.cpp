@@ -6,8 +6,9 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -516,7 +517,8 @@ void frmMain::buildPanel3() {
                             "Atualizar, basta ir até o menu Iniciar, clicar em Executar, fornecer "
                             "a linha abaixo e clicar em OK.",
                             face);
-    txtInstallPath = new QLineEdit(f);
+    // Two lines high, wrapping anywhere: a long path shows whole, to be noted down.
+    txtInstallPath = new QPlainTextEdit(f);
     txtInstallPath->setObjectName("txtInstallPath");
     txtInstallPath->setGeometry(twipsRect(120, 3720, 5175, 495));
     txtInstallPath->setFont(formFont(face, 8.25, true));
@@ -527,10 +529,15 @@ void frmMain::buildPanel3() {
     }
     // Selectable and copyable, but the path is the program's to say.
     txtInstallPath->setReadOnly(true);
+    txtInstallPath->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                            Qt::TextSelectableByKeyboard);
+    txtInstallPath->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    txtInstallPath->setTabChangesFocus(true);
+    txtInstallPath->document()->setDocumentMargin(1);  // two lines fit without a scroll bar
     txtInstallPath->setToolTip(
         "Dica: Você pode selecionar esta linha, clicar com o botão Direito do mouse e selecionar "
         "a opção Copiar.");
-    txtInstallPath->setText("Caminho do programa de Atualização");
+    txtInstallPath->setPlainText("Caminho do programa de Atualização");
     lblThanks = makeLabel(f, "lblThanks", twipsRect(120, 4320, 4260, 195),
                           "Muito Obrigado Por Utilizar o Parvix 2002!", face,
                           {.bold = true, .autoSize = true});
@@ -673,8 +680,8 @@ void frmMain::cmdAvancar_Click() {
             fraPos3->show();
             cmdAvancar->setText("&Instalar");
             const std::string saved = carvo::getProperty(*dl1_, carvo::dispid::SaveLocation).toString();
-            txtInstallPath->setText(qs(localPath(ReadProfileString("MAIN", "Shell", "Erro", saved))));
-            txtInstallPath->setCursorPosition(0);
+            txtInstallPath->setPlainText(
+                qs(localPath(ReadProfileString("MAIN", "Shell", "Erro", saved))));
             txtInstallPath->setFocus();
             intStep_ = 4;
             break;

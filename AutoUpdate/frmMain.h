@@ -20,7 +20,7 @@
 #include "automation/Variant.h"
 
 class QFrame;
-class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -202,7 +202,7 @@ public:
     FormLabel* lblInstall4 = nullptr;
     FormLine* Line1 = nullptr;
     FormLabel* lblInstall5 = nullptr;
-    QLineEdit* txtInstallPath = nullptr;
+    QPlainTextEdit* txtInstallPath = nullptr;
     FormLabel* lblThanks = nullptr;
 
 protected:
@@ -270,6 +270,14 @@ private:
 // Sets the owner's execute permission on a downloaded installer and starts it detached in
 // the program folder, without arguments. Returns "" when it started, otherwise the reason.
 std::string startInstaller(const std::string& path, const std::string& workingFolder);
+
+// The environment of the real program in the given folder: the machine's registry store,
+// real controls, the real start of the installer, the About window and an immediate end. The
+// one-copy check is the caller's.
+MainEnvironment programEnvironment(const std::string& programFolder, carvo::HostServices& host,
+                                   carvo::WindowList* windows);
+// The desktop's top-level windows; nullptr when there is no way to list them.
+std::unique_ptr<carvo::WindowList> desktopWindows();
 
 // Runs Veltrup: the one-copy check, the load step, the window, the message loop. host may
 // replace the Qt host's dialogs (a test helper answers them); returns the exit code.

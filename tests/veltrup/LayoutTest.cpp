@@ -6,7 +6,7 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
-#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -160,7 +160,7 @@ TEST_F(VeltrupLayout, EveryControlHasItsKindPlaceCaptionStateFontAndColour) {
             case Kind::Button: EXPECT_NE(qobject_cast<QPushButton*>(w), nullptr); break;
             case Kind::Panel: EXPECT_NE(qobject_cast<QFrame*>(w), nullptr); break;
             case Kind::Progress: EXPECT_NE(qobject_cast<QProgressBar*>(w), nullptr); break;
-            case Kind::Text: EXPECT_NE(qobject_cast<QLineEdit*>(w), nullptr); break;
+            case Kind::Text: EXPECT_NE(qobject_cast<QPlainTextEdit*>(w), nullptr); break;
         }
 
         const QRect g = w->geometry();

@@ -58,6 +58,11 @@ void FakeControl::fire(carvo::DispId id, Variant arg) {
     events_.fire(id, args);
 }
 
+void WizardHost::yield() {
+    ScriptedHost::yield();
+    if (processQtEvents) QApplication::processEvents();
+}
+
 std::vector<carvo::WindowHandle> FakeWindows::topLevelWindows() {
     std::vector<carvo::WindowHandle> handles;
     for (const auto& w : windows) handles.push_back(w.first);
@@ -92,9 +97,11 @@ void Wizard::create(const std::string& programFolder) {
     };
     env.anotherCopyRunning = [this] { return anotherCopy; };
     int made = 0;
-    env.createControl = [this, made]() mutable -> std::shared_ptr<carvo::Dispatch> {
-        return ++made == 1 ? dl1 : dl2;
-    };
+    if (!liveControls) {
+        env.createControl = [this, made]() mutable -> std::shared_ptr<carvo::Dispatch> {
+            return ++made == 1 ? dl1 : dl2;
+        };
+    }
     env.showAbout = [this](QWidget*) { ++aboutShown; };
     env.endProgram = [this] { ++ended; };
     form = std::make_unique<frmMain>(std::move(env));
@@ -138,6 +145,22 @@ void Wizard::walkTo(int step) {
 }
 
 QWidget* Wizard::child(const char* name) const { return form->findChild<QWidget*>(name); }
+
+namespace {
+const char* kLater =
+    "Você pode clicar o botão 'Avançar' para tentar novamente agora, ou pode aguardar e repetir o "
+    "processo mais tarde. O Servidor pode estar sob manutenção.";
+}  // namespace
+
+const std::vector<FailureRow> kFailureRows = {
+    {1, "Erro:", "Não foi possível acessar o arquivo, tenha certeza de que você está conectado a Internet!", "Você pode clicar o botão 'Avançar' para tentar novamente."},
+    {2, "Erro:", "O Arquivo não foi encontrado no servidor.", kLater},
+    {3, "Erro:", "O tempo máximo para se estabelecer a conexão foi atingido, sem sucesso.", kLater},
+    {4, "Download Cancelado!", "Você optou por cancelar o Download.", "Você pode clicar o botão 'Avançar' para reiniciar o Download."},
+    {5, "Erro:", "Não foi detectada conexão com a Internet!", "Você deve se conectar a Internet, e em seguida clicar o botão 'Avançar'."},
+    {401, "Erro:", "Acesso Não Autorizado.", kLater},
+    {403, "Erro:", "Acesso Negado.", kLater},
+};
 
 std::vector<carvo::test::ScriptedHost::Call> boxes(const carvo::test::ScriptedHost& host) {
     std::vector<carvo::test::ScriptedHost::Call> out;

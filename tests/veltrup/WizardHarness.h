@@ -64,6 +64,13 @@ private:
     carvo::ConnectionPoint events_;
 };
 
+// A scripted host whose yield can also let Qt run, as the real host's does.
+class WizardHost : public carvo::test::ScriptedHost {
+public:
+    void yield() override;
+    bool processQtEvents = false;
+};
+
 class FakeWindows : public carvo::WindowList {
 public:
     std::vector<carvo::WindowHandle> topLevelWindows() override;
@@ -96,8 +103,10 @@ struct Wizard {
 
     carvo::test::ScratchFolder folder{"veltrup-test"};
     std::filesystem::path registry;
-    carvo::test::ScriptedHost host;
+    WizardHost host;
     FakeWindows windows;
+    // Real DownLoad controls (created by class identifier) instead of the fakes.
+    bool liveControls = false;
     CallLog calls;
     std::shared_ptr<FakeControl> dl1, dl2;
     std::vector<std::string> launched;
@@ -108,6 +117,15 @@ struct Wizard {
     int aboutShown = 0;
     std::unique_ptr<frmMain> form;
 };
+
+// The failures the wizard explains, with the texts of their labels (the same on both panels).
+struct FailureRow {
+    int code;
+    const char* title;
+    const char* text;
+    const char* advice;
+};
+extern const std::vector<FailureRow> kFailureRows;
 
 // The message boxes the host was asked to show.
 std::vector<carvo::test::ScriptedHost::Call> boxes(const carvo::test::ScriptedHost& host);

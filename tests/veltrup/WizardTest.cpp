@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
 #include "TypeLib.h"
 #include "WizardHarness.h"
@@ -176,12 +177,14 @@ TEST_F(VeltrupSteps, InstallPanelShowsTheInstallersFullPathWithFocus) {
     EXPECT_EQ(form().fraPos3->pos(), QPoint(152, 0));
     EXPECT_EQ(form().cmdAvancar->text(), "&Instalar");
     EXPECT_TRUE(form().cmdAvancar->isEnabled());
-    EXPECT_EQ(form().txtInstallPath->text().toStdString(), folder() + "/setup.sh");
+    EXPECT_EQ(form().txtInstallPath->toPlainText().toStdString(), folder() + "/setup.sh");
     EXPECT_EQ(form().focusWidget(), form().txtInstallPath);
     EXPECT_EQ(form().intStep(), 4);
     saveScreen(form(), "3-install");
 
-    wizard.press();
+    // Enter in the path field is the default button's press, as anywhere in the window.
+    QTest::keyClick(form().txtInstallPath, Qt::Key_Return);
+    EXPECT_EQ(form().txtInstallPath->toPlainText().toStdString(), folder() + "/setup.sh");
     EXPECT_EQ(wizard.launched, std::vector<std::string>{folder() + "/setup.sh"});
     EXPECT_EQ(wizard.ended, 1);
 }
@@ -276,7 +279,7 @@ TEST(VeltrupProgramFolder, AtTheRootTheUpdateIsSavedAndStartedFromThere) {
     w.press();  // reads //Update.ini, which is not the test's file
     if (!std::filesystem::exists("/Update.ini")) { EXPECT_EQ(w.dl2->SaveLocation, "//Erro"); }
     w.press();
-    EXPECT_EQ(w.form->txtInstallPath->text(), "//setup.sh");
+    EXPECT_EQ(w.form->txtInstallPath->toPlainText(), "//setup.sh");
     w.press();
     EXPECT_EQ(w.launched, std::vector<std::string>{"//setup.sh"});
 }

@@ -1,0 +1,198 @@
+// What the window makes of dl1's events: the comparison of the installed and the offered
+// version, the failure display with its advice, and the status line.
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "TypeLib.h"
+#include "WizardHarness.h"
+#include "automation/ComError.h"
+
+using namespace veltrup;
+using namespace veltrup::test;
+namespace ev = carvo::eventid;
+
+namespace {
+
+const char* kUpToDateText =
+    "O Programa determinou que você possui a versão mais atual do Parvix 2002. Sendo assim, você "
+    "não precisa de nenhuma Atualização. Clique os botões 'Finalizar' ou 'Sair' para encerrar o "
+    "programa.";
+const char* kNewVersionText =
+    "O programa determinou que existe uma versão mais atualizada do Parvix 2002 disponível. "
+    "Clique o botão Avançar para iniciar o download!";
+
+QString q(const char* s) { return QString::fromUtf8(s); }
+
+// A window on panel 1 whose dl1 "saved" the given version file and then raises events.
+struct Checked {
+    explicit Checked(const char* registryLine, const char* versionLines,
+                     std::function<void(FakeControl&)> events) {
+        if (registryLine) w.setInstalled(registryLine);
+        if (versionLines) w.writeVersionFile(versionLines);
+        w.open();
+        w.dl1->onDownLoad = [this, events] { events(*w.dl1); };
+        w.press();
+    }
+    Wizard w;
+};
+
+void complete(FakeControl& c) { c.fire(ev::DLComplete); }
+
+}  // namespace
+
+TEST(VeltrupVersionCheck, ComparisonCases) {
+    struct Row {
+        const char* name;
+        const char* installed;  // registry line, or nullptr for no record at all
+        const char* offered;    // version file body, or nullptr for no file
+        int step;
+        bool resultShown;
+        const char* title;
+        const char* button;
+        bool enabled;
+        const char* lastVer;
+    };
+    const Row rows[] = {
+        {"2 vs 3", "\"Version\"=\"2\"", "Version=3\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 3"},
+        {"3 vs 3", "\"Version\"=\"3\"", "Version=3\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 3"},
+        {"4 vs 3", "\"Version\"=\"4\"", "Version=3\r\n", 0, false, "Nova Versão Disponível!", "&Avançar >>", false, "Última Versão Disponível: 3"},
+        {"nothing vs nothing", nullptr, "File=x\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
+        {"no record vs no file", nullptr, nullptr, 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
+        {"REG_DWORD 2 vs 2", "\"Version\"=dword:00000002", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
+        {"REG_DWORD -1 vs 0", "\"Version\"=dword:ffffffff", "Version=0\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 0"},
+        {"\"2.0\" with its NUL vs 2", "\"Version\"=\"2.0\"", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
+        {"2.5 rounds to even 2", "\"Version\"=\"2.5\"", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
+        {"3.5 rounds to even 4", "\"Version\"=\"3.5\"", "Version=4\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 4"},
+        {"offered 2.6 is 3", "\"Version\"=\"2\"", "Version=2.6\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 2.6"},
+        {"unreadable record counts as 0", "\"Version\"=\"dois\"", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
+        {"record beyond 32 bits counts as 0", "\"Version\"=\"99999999999\"", "Version=0\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0"},
+        {"record of another type counts as 0", "\"Version\"=hex:02,00,00,00", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
+        {"signed comparison", "\"Version\"=\"-5\"", "Version=-4\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: -4"},
+    };
+    // The user's locale has no say: "." is the decimal point everywhere.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Checked c(row.installed, row.offered, complete);
+        frmMain& f = *c.w.form;
+        EXPECT_EQ(f.intStep(), row.step);
+        EXPECT_EQ(f.lblNewVerTit->isVisible(), row.resultShown);
+        EXPECT_EQ(f.lblNewVer->isVisible(), row.resultShown);
+        EXPECT_EQ(f.lblNewVerTit->text(), q(row.title));
+        EXPECT_EQ(f.lblNewVer->text(), q(row.step == 3 ? kUpToDateText : kNewVersionText));
+        EXPECT_EQ(f.cmdAvancar->text(), q(row.button));
+        EXPECT_EQ(f.cmdAvancar->isEnabled(), row.enabled);
+        EXPECT_EQ(f.lblLastVer->text(), q(row.lastVer));
+        EXPECT_EQ(f.lblLastVer->geometry().right() + 1, 345);  // right edge kept at 5175
+        EXPECT_FALSE(f.lblErrorTit->isVisible());
+    }
+    QLocale::setDefault(before);
+}
+
+TEST(VeltrupVersionCheck, AnOfferedVersionThatIsNotAWholeNumberIsAFailedCheck) {
+    const char* bad[] = {"Version=\r\n", "Version=três\r\n", "Version=2,5\r\n", "Version=1.2.3\r\n",
+                         "Version=2147483648\r\n", "Version=-2147483649\r\n", "Version=1e10\r\n"};
+    for (const char* file : bad) {
+        SCOPED_TRACE(file);
+        Checked c("\"Version\"=\"2\"", file, complete);
+        frmMain& f = *c.w.form;
+        EXPECT_EQ(f.intStep(), 0);
+        EXPECT_TRUE(f.lblErrorTit->isVisible());
+        EXPECT_EQ(f.lblError->text(), q("Não foi possível acessar o arquivo, tenha certeza de que "
+                                        "você está conectado a Internet!"));
+        EXPECT_EQ(f.lblWhatToDo->text(), q("Você pode clicar o botão 'Avançar' para tentar novamente."));
+        EXPECT_TRUE(f.cmdAvancar->isEnabled());  // the user may retry
+        EXPECT_FALSE(f.lblNewVerTit->isVisible());
+    }
+    // The edges of the range are whole numbers.
+    EXPECT_EQ(versionFromText("2147483647"), 2147483647);
+    EXPECT_EQ(versionFromText("-2147483648"), -2147483647 - 1);
+    EXPECT_EQ(versionFromText(std::string("7\0garbage", 9)), 7);
+    EXPECT_EQ(versionFromText(" 4 "), 4);
+    EXPECT_EQ(installedVersionNumber(carvo::Variant()), 0);
+    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::string("2.0\0", 4))), 2);
+    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::int32_t{-1})), -1);
+}
+
+TEST(VeltrupVersionCheck, EachFailureCodeShowsItsFourLabelsAndAllowsARetry) {
+    for (const FailureRow& row : kFailureRows) {
+        SCOPED_TRACE(row.code);
+        Checked c("\"Version\"=\"2\"", "Version=3\r\n",
+                  [&](FakeControl& dl) { dl.fire(ev::DLECode, row.code); });
+        frmMain& f = *c.w.form;
+        EXPECT_EQ(f.lblErrorTit->text(), q(row.title));
+        EXPECT_EQ(f.lblError->text(), q(row.text));
+        EXPECT_EQ(f.lblWhatToDoTit->text(), q("O Que Fazer:"));
+        EXPECT_EQ(f.lblWhatToDo->text(), q(row.advice));
+        for (QWidget* l : {static_cast<QWidget*>(f.lblErrorTit), static_cast<QWidget*>(f.lblError),
+                           static_cast<QWidget*>(f.lblWhatToDoTit), static_cast<QWidget*>(f.lblWhatToDo)})
+            EXPECT_TRUE(l->isVisible()) << l->objectName().toStdString();
+        EXPECT_EQ(f.lblErrorTit->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        EXPECT_TRUE(f.cmdAvancar->isEnabled());
+        EXPECT_EQ(f.intStep(), 0);
+    }
+}
+
+TEST(VeltrupVersionCheck, CodesOutsideTheTableChangeNothing) {
+    for (int code : {0, 6, 7, 404, -1}) {
+        SCOPED_TRACE(code);
+        Checked c("\"Version\"=\"2\"", "Version=3\r\n",
+                  [&](FakeControl& dl) { dl.fire(ev::DLECode, code); });
+        frmMain& f = *c.w.form;
+        EXPECT_FALSE(f.lblErrorTit->isVisible());
+        EXPECT_FALSE(f.lblError->isVisible());
+        EXPECT_FALSE(f.lblWhatToDo->isVisible());
+        EXPECT_EQ(f.lblError->text(), q("Não foi possível...."));
+        EXPECT_FALSE(f.cmdAvancar->isEnabled());
+        EXPECT_EQ(f.intStep(), 0);
+    }
+}
+
+TEST(VeltrupVersionCheck, EachEventActsAloneALaterOneOverridesOrAddsToAnEarlierOne) {
+    {
+        SCOPED_TRACE("a second code replaces the first");
+        Checked c("\"Version\"=\"2\"", "Version=3\r\n", [](FakeControl& dl) {
+            dl.fire(ev::DLECode, 2);
+            dl.fire(ev::DLECode, 5);
+        });
+        EXPECT_EQ(c.w.form->lblError->text(), q("Não foi detectada conexão com a Internet!"));
+        EXPECT_EQ(c.w.form->lblWhatToDo->text(),
+                  q("Você deve se conectar a Internet, e em seguida clicar o botão 'Avançar'."));
+    }
+    {
+        SCOPED_TRACE("a completion after a failure compares as usual");
+        Checked c("\"Version\"=\"2\"", "Version=3\r\n", [](FakeControl& dl) {
+            dl.fire(ev::DLECode, 1);
+            dl.fire(ev::DLComplete);
+        });
+        frmMain& f = *c.w.form;
+        EXPECT_TRUE(f.lblErrorTit->isVisible());
+        EXPECT_TRUE(f.lblNewVerTit->isVisible());
+        EXPECT_EQ(f.intStep(), 1);
+        EXPECT_TRUE(f.cmdAvancar->isEnabled());
+    }
+}
+
+TEST(VeltrupVersionCheck, StatusTextsAreShownExactlyAndProgressFiguresAreNot) {
+    Checked c("\"Version\"=\"2\"", "Version=3\r\n", [](FakeControl& dl) {
+        dl.fire(ev::StatusChange, carvo::Variant("Puxando Arquivos..."));
+        dl.fire(ev::RecievedBytes, 512);
+        dl.fire(ev::Percent, 50);
+        dl.fire(ev::Rate, carvo::Variant("1 KB/s"));
+        dl.fire(ev::DLError, carvo::Variant("Erro ao puxar arquivo"));
+    });
+    frmMain& f = *c.w.form;
+    EXPECT_EQ(f.lblStatus->text(), "Puxando Arquivos...");
+    EXPECT_EQ(f.lblStatus->geometry().left(), 8);
+    EXPECT_EQ(f.lblStatus->width(), QFontMetrics(f.lblStatus->font()).horizontalAdvance("Puxando Arquivos..."));
+    EXPECT_EQ(f.lblDLReceived->text(), "Recebido:");
+    EXPECT_EQ(f.lblDLPercent->text(), QString::fromUtf8("Porcentagem Concluída:"));
+    EXPECT_EQ(f.lblDLRate->text(), "Velocidade:");
+    EXPECT_EQ(f.pb1->value(), 0);
+    EXPECT_FALSE(f.lblErrorTit->isVisible());  // the text event is not a failure display
+}
