@@ -1,6 +1,10 @@
 #include "frmMain.h"
 
+#include "UpdateVerifier.h"
+
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
@@ -701,9 +705,11 @@ void frmMain::StartVersionCheck() {
     carvo::putProperty(dl, carvo::dispid::SaveLocation, localPath("Update.ini"));
     carvo::putProperty(dl, carvo::dispid::Url,
                        ReadProfileString("MAIN", "UpdateFile", "Erro", localPath("links.ini")));
-    // Both calls are made whatever the probe found; the outcome comes back as events.
+    // The outcome comes back as events. After a failed probe (404, refused, cancelled) there
+    // is no file to fetch, and the transfer's own failure would hide the probe's reason.
+    probeFailed_ = false;
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
-    carvo::callMethod(dl, carvo::dispid::DownLoad);
+    if (!probeFailed_) carvo::callMethod(dl, carvo::dispid::DownLoad);
 }
 
 void frmMain::StartUpdateDownload() {
@@ -713,15 +719,17 @@ void frmMain::StartUpdateDownload() {
     lblWhatToDo2->hide();
     const std::string versionFile = localPath("Update.ini");
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", versionFile);
-    if (!isPlainFileName(shell)) {
+    if (!isSafeUpdateName(shell)) {
         // The name comes from the server: a path in it would write, and later run, a file
-        // anywhere. Refuse it as a failed transfer; the user may try again.
+        // anywhere, and one of our own names would replace the links file (and the maker's key
+        // in it) or the program. Refuse it as a failed transfer; the user may try again.
         dl2_DLECode(1);
         return;
     }
     carvo::Dispatch& dl = *dl2_;
     carvo::putProperty(dl, carvo::dispid::SaveLocation, localPath(shell));
     carvo::putProperty(dl, carvo::dispid::Url, ReadProfileString("MAIN", "File", "Erro", versionFile));
+    probeFailed_ = false;
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
     const auto size = static_cast<float>(carvo::getProperty(dl, carvo::dispid::FileSize).toLong());
     // A bar needs a maximum above its minimum; an unknown size (0) leaves it empty until the
@@ -729,15 +737,28 @@ void frmMain::StartUpdateDownload() {
     int max = size >= static_cast<float>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     if (max <= pb1->minimum()) max = pb1->minimum() + 1;
     pb1->setMaximum(max);
+    if (probeFailed_) return;  // the probe's code is on the screen, with the retry offered
     cmdDLCancel->setEnabled(true);
     carvo::callMethod(dl, carvo::dispid::DownLoad);
 }
 
+bool frmMain::isSafeUpdateName(std::string_view name) const {
+    if (!isPlainFileName(name)) return false;
+    const QString candidate = qs(std::string(name));
+    const QString ownProgram = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    for (const QString& own : {QStringLiteral("links.ini"), QStringLiteral("Update.ini"), ownProgram})
+        if (!own.isEmpty() && candidate.compare(own, Qt::CaseInsensitive) == 0) return false;
+    return true;
+}
+
 void frmMain::handOff() {
+    if (handingOff_) return;  // a press arrived during our own search's yields
     std::string running;
     if (env_.windows) {
+        handingOff_ = true;
         const auto window = FindWindowByTitle(*env_.windows, host(), "Parvix 2002 v", false);
         running = GetWindowTitle(*env_.windows, window);
+        handingOff_ = false;
     }
     if (!running.empty()) {
         host().messageBox("Erro! O Parvix 2002 está rodando em seu sistema. Feche-o e tente outra vez!",
@@ -748,7 +769,7 @@ void frmMain::handOff() {
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", saved);
     const std::string installer = localPath(shell);
     std::string failure;
-    if (!isPlainFileName(shell)) {
+    if (!isSafeUpdateName(shell)) {
         failure = "O nome do programa de Atualização não é válido.";
     } else if (env_.launchInstaller) {
         failure = env_.launchInstaller(installer);
@@ -799,6 +820,7 @@ void frmMain::dl1_DLComplete() {
 }
 
 void frmMain::dl1_DLECode(std::int32_t lErrorCode) {
+    probeFailed_ = true;
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
     lblErrorTit->setCaption(texts->title);
@@ -817,6 +839,13 @@ void frmMain::dl1_StatusChange(const std::string& lpStatus) { lblStatus->setCapt
 // ---- dl2: the update download -------------------------------------------------------------
 
 void frmMain::dl2_DLComplete() {
+    // Never offer an installer that is not the one the maker published; a refused one is
+    // deleted at once, so nothing can start it later.
+    const std::string installer = carvo::getProperty(*dl2_, carvo::dispid::SaveLocation).toString();
+    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer).ok) {
+        showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);
+        return;
+    }
     lblDLFinishTit->show();
     lblDLFinish->show();
     cmdDLCancel->setEnabled(false);
@@ -825,14 +854,19 @@ void frmMain::dl2_DLComplete() {
 }
 
 void frmMain::dl2_DLECode(std::int32_t lErrorCode) {
+    probeFailed_ = true;
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
-    lblErrorTit2->setCaption(texts->title);
+    showDownloadFailure(texts->title, texts->text, texts->advice);
+}
+
+void frmMain::showDownloadFailure(const char* title, const char* text, const char* advice) {
+    lblErrorTit2->setCaption(title);
     lblErrorTit2->show();
-    lblError2->setCaption(texts->text);
+    lblError2->setCaption(text);
     lblError2->show();
     lblWhatToDoTit2->show();
-    lblWhatToDo2->setCaption(texts->advice);
+    lblWhatToDo2->setCaption(advice);
     lblWhatToDo2->show();
     cmdAvancar->setEnabled(true);
     cmdDLCancel->setEnabled(false);

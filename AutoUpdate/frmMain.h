@@ -224,9 +224,12 @@ private:
 
     void StartVersionCheck();
     void StartUpdateDownload();
-    void showVersionFailure(std::int32_t code);
-    void showDownloadFailure(std::int32_t code);
+    // Shows a failure on panel 2's four labels and offers the download again.
+    void showDownloadFailure(const char* title, const char* text, const char* advice);
     void handOff();
+    // A plain file name that is not one of the program's own files (the links file, the version
+    // file, the program itself): the update is written, and started, under this name.
+    bool isSafeUpdateName(std::string_view name) const;
 
     std::string localPath(std::string_view name) const;
     carvo::Variant installedVersion() const;
@@ -234,6 +237,12 @@ private:
 
     MainEnvironment env_;
     std::int16_t intStep_ = 0;
+    // Set by a control's DLECode while its probe runs: the transfer after a refused or failed
+    // probe would only replace the probe's explanation with a vaguer one.
+    bool probeFailed_ = false;
+    // True while the hand-off looks for the product's window: its yields must not let a second
+    // press start the installer twice.
+    bool handingOff_ = false;
     std::unique_ptr<Site> site_;  // outlives the controls, which keep a pointer to it
     std::shared_ptr<carvo::Dispatch> dl1_;
     std::shared_ptr<carvo::Dispatch> dl2_;

@@ -2,7 +2,7 @@
 # tests can build the window around fake controls.
 add_library(veltrup_main STATIC frmMain.cpp frmMain.Program.cpp)
 target_include_directories(veltrup_main PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(veltrup_main PUBLIC veltrup_helpers carvo carvo_qthost Qt6::Widgets
+target_link_libraries(veltrup_main PUBLIC veltrup_helpers veltrup_verify carvo carvo_qthost Qt6::Widgets
                       PRIVATE Qt6::Svg)
 carvo_warnings(veltrup_main)
 # The pictures we drew for the window: its icon and the left strip.

@@ -189,16 +189,14 @@ TEST_F(VeltrupEndToEnd, AMissingVersionFileIsAFailureAndARetryFindsItOnceItIsThe
     auto codes = std::make_shared<Codes>();
     dynamic_cast<carvo::OleControl&>(f().dl1()).connectionPoint().advise(codes);
     w.press();
-    // The probe reports the 404; the transfer that the wizard calls after it in any case then
-    // finds no response and fails, and the last code is the one on the screen.
-    EXPECT_EQ(codes->seen, (std::vector<std::int32_t>{2, 1}));
+    // The probe reports the 404 and the wizard, with nothing to fetch, runs no transfer that
+    // would replace that reason with a vaguer one.
+    EXPECT_EQ(codes->seen, (std::vector<std::int32_t>{2}));
     EXPECT_EQ(f().intStep(), 0);
     EXPECT_TRUE(f().lblErrorTit->isVisible());
     EXPECT_TRUE(f().lblError->isVisible());
     EXPECT_TRUE(f().lblWhatToDo->isVisible());
-    EXPECT_EQ(f().lblError->text(), QString::fromUtf8("Não foi possível acessar o arquivo, tenha "
-                                                      "certeza de que você está conectado a "
-                                                      "Internet!"));
+    EXPECT_EQ(f().lblError->text(), QString::fromUtf8("O Arquivo não foi encontrado no servidor."));
     EXPECT_TRUE(f().cmdAvancar->isEnabled());
     EXPECT_FALSE(f().lblNewVerTit->isVisible());
     EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));

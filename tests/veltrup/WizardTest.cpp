@@ -7,6 +7,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <fstream>
 
 #include "TypeLib.h"
 #include "WizardHarness.h"
@@ -441,4 +444,82 @@ TEST_F(VeltrupSteps, ASecondCopyIsRefusedWithTheExactBoxAndEnds) {
     EXPECT_EQ(wizard.ended, 1);
     EXPECT_FALSE(form().isVisible());
     EXPECT_EQ(form().lblVerAtual->text(), "");  // nothing else of the load step ran
+}
+
+TEST_F(VeltrupSteps, AFailedProbeRunsNoTransferThatWouldHideItsReason) {
+    wizard.open();
+    wizard.dl1->onProbe = [&] { wizard.dl1->fire(carvo::eventid::DLECode, std::int32_t{2}); };
+    wizard.press();
+    EXPECT_EQ(wizard.calls.back(), "dl1 GetFileInformation");
+    EXPECT_EQ(form().lblError->text(), QString::fromUtf8("O Arquivo não foi encontrado no servidor."));
+    EXPECT_EQ(form().intStep(), 0);
+
+    wizard.dl1->onProbe = nullptr;  // the retry finds the file
+    wizard.dl1->onDownLoad = [&] { wizard.dl1->fire(carvo::eventid::DLComplete); };
+    wizard.press();
+    EXPECT_EQ(wizard.calls.back(), "dl1 DownLoad");
+    EXPECT_EQ(form().intStep(), 1);
+
+    wizard.dl2->onProbe = [&] { wizard.dl2->fire(carvo::eventid::DLECode, std::int32_t{403}); };
+    wizard.press();
+    EXPECT_EQ(wizard.calls.back(), "dl2 GetFileInformation");
+    EXPECT_EQ(form().lblError2->text(), "Acesso Negado.");
+    EXPECT_FALSE(form().cmdDLCancel->isEnabled());
+    EXPECT_EQ(form().intStep(), 1);
+}
+
+TEST_F(VeltrupSteps, TheUpdateNeverTakesTheNameOfOurOwnFiles) {
+    const std::string own = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    for (const std::string& shell : {std::string("links.ini"), std::string("UPDATE.INI"), own}) {
+        SCOPED_TRACE(shell);
+        Wizard w;
+        w.writeLinks("http://127.0.0.1:1/Update.ini");
+        w.writeVersionFile("Version=3\r\nFile=http://127.0.0.1:1/x\r\nShell=" + shell + "\r\n");
+        w.setInstalled("\"Version\"=\"2\"");
+        w.open();
+        w.walkTo(1);
+        w.calls.clear();
+        w.press();
+        EXPECT_TRUE(w.calls.empty());
+        EXPECT_EQ(w.form->intStep(), 1);
+        EXPECT_TRUE(w.form->lblErrorTit2->isVisible());
+    }
+}
+
+TEST_F(VeltrupSteps, APressDuringTheProductSearchDoesNotStartTheInstallerTwice) {
+    wizard.windows.windows = {{1, "Terminal"}, {2, "Editor"}, {3, "Navegador"}};
+    wizard.open();
+    wizard.walkTo(4);
+    wizard.host.everyYield([&] { wizard.press(); });
+    wizard.press();
+    wizard.host.everyYield(nullptr);
+    EXPECT_EQ(wizard.launched.size(), 1u);
+    EXPECT_EQ(wizard.ended, 1);
+}
+
+TEST_F(VeltrupSteps, AnInstallerThatFailsItsCheckIsDeletedAndNeverOffered) {
+    const std::string installer = "#!/bin/sh\necho altered\n";
+    std::ofstream(wizard.folder / "setup.sh", std::ios::binary) << installer;
+    wizard.writeVersionFile(
+        "Version=3\r\nFile=http://127.0.0.1/setup.sh\r\nShell=setup.sh\r\nSize=1\r\n");
+    wizard.open();
+    wizard.walkTo(2);
+    EXPECT_FALSE(std::filesystem::exists(wizard.folder / "setup.sh"));
+    EXPECT_EQ(form().intStep(), 1);
+    EXPECT_FALSE(form().lblDLFinishTit->isVisible());
+    EXPECT_EQ(form().lblErrorTit2->text(), "Erro:");
+    EXPECT_EQ(form().lblError2->text(),
+              QString::fromUtf8("O arquivo de atualização não passou na verificação de "
+                                "autenticidade e foi apagado."));
+    EXPECT_TRUE(form().lblWhatToDo2->isVisible());
+    EXPECT_TRUE(form().cmdAvancar->isEnabled());
+    EXPECT_FALSE(form().cmdDLCancel->isEnabled());
+    EXPECT_TRUE(wizard.launched.empty());
+
+    // The same file with the right size is accepted as before.
+    std::ofstream(wizard.folder / "setup.sh", std::ios::binary) << installer;
+    wizard.writeVersionFile("Version=3\r\nFile=http://127.0.0.1/setup.sh\r\nShell=setup.sh\r\nSize=" +
+                            std::to_string(installer.size()) + "\r\n");
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 2);
 }
