@@ -44,27 +44,21 @@ void TargetFile::write(std::span<const std::uint8_t> bytes) {
     if (fd_ < 0) throw ComError(hr::FileError, "file not open: " + path_);
     if (buffer_.size() + bytes.size() > kBufferSize) flush();
     if (bytes.size() >= kBufferSize) {
-        // A large piece goes straight to the file.
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(flushedTo_));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                fail("cannot write", path_, errno);
-            }
-            done += static_cast<std::size_t>(n);
-            flushedTo_ += n;
-        }
+        writeAt(bytes);  // a large piece goes straight to the file
         return;
     }
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
 void TargetFile::flush() {
+    writeAt(buffer_);
+    buffer_.clear();
+}
+
+void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done,
+    while (done < bytes.size()) {
+        ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
                              static_cast<off_t>(flushedTo_));
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -73,7 +67,6 @@ void TargetFile::flush() {
         done += static_cast<std::size_t>(n);
         flushedTo_ += n;
     }
-    buffer_.clear();
 }
 
 void TargetFile::close() {

@@ -30,6 +30,8 @@ public:
 
 private:
     void flush();
+    // Writes all of bytes at the current file position, which moves past them.
+    void writeAt(std::span<const std::uint8_t> bytes);
 
     int fd_ = -1;
     std::int64_t flushedTo_;  // file position of the first buffered byte

@@ -1,23 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include "automation/ComError.h"
 #include "automation/Guid.h"
 #include "automation/Variant.h"
 
 using namespace carvo;
+using carvo::test::errorOf;
 
-namespace {
-
-HResult errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ComError& e) {
-        return e.code();
-    }
-    return hr::Ok;
-}
-
-}  // namespace
 
 TEST(Variant, TextToLongRoundsHalvesToEvenAndChecksRange) {
     EXPECT_EQ(Variant("2.5").toLong(), 2);

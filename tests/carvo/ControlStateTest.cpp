@@ -5,24 +5,13 @@
 
 #include <filesystem>
 
+#include "ErrorOf.h"
 #include "Harness.h"
 #include "Library.h"
 
 using namespace carvo;
 using namespace carvo::test;
 
-namespace {
-
-HResult errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ComError& e) {
-        return e.code();
-    }
-    return hr::Ok;
-}
-
-}  // namespace
 
 TEST(ControlInterface, MembersAreInSlotOrderWithTheirDispatchIdentifiers) {
     struct Row {

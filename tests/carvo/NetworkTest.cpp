@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "Bytes.h"
 #include "Harness.h"
 #include "HttpTestServer.h"
 #include "NginxServer.h"
@@ -16,19 +15,6 @@ using namespace carvo::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 2654435761u) >> 13);
-    return s;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 Response withBody(std::string body) {
     Response r;
@@ -89,7 +75,7 @@ TEST(Network, DownloadsWholeFilesByteForByteAtAnyPieceSize) {
         EXPECT_EQ(live.log->named("DLComplete").size(), 1u) << chunk;
         EXPECT_EQ(live.dl->FileSize(), static_cast<std::int32_t>(body.size()));
         EXPECT_EQ(live.dl->ResumeSupported(), VTrue);
-        EXPECT_TRUE(readFile(live.target) == body) << chunk;
+        EXPECT_TRUE(loadBytes(live.target) == body) << chunk;
         EXPECT_EQ(live.log->last("Percent"), "Percent\t100");
     }
 }
@@ -103,15 +89,15 @@ TEST(Network, FollowsARedirectAndRefusesAnErrorPage) {
     server.route("/broken", withStatus("HTTP/1.1 503 Service Unavailable", "<html>try later</html>"));
     Live followed;
     followed.fetch(server.url("/old"));
-    EXPECT_EQ(readFile(followed.target), "the file");
+    EXPECT_EQ(loadBytes(followed.target), "the file");
     EXPECT_EQ(followed.dl->ResumeSupported(), VFalse);  // the final response is HTTP/1.0
 
     Live broken;
-    std::ofstream(broken.target) << "installed earlier";
+    storeBytes(broken.target, "installed earlier");
     broken.fetch(server.url("/broken"));
     EXPECT_EQ(broken.lastCode(), "DLECode\t1");
     EXPECT_EQ(broken.dl->FileExists(), VFalse);
-    EXPECT_EQ(readFile(broken.target), "installed earlier");  // never replaced by the error page
+    EXPECT_EQ(loadBytes(broken.target), "installed earlier");  // never replaced by the error page
 
     Live missing;
     missing.fetch(server.url("/nothing-here"));
@@ -141,7 +127,7 @@ TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
     Live live;
     live.fetch(broken.url("/f.bin"));
     EXPECT_EQ(live.lastCode(), "DLECode\t1");
-    const std::string partial = readFile(live.target);
+    const std::string partial = loadBytes(live.target);
     ASSERT_GT(partial.size(), 0u);
     ASSERT_LE(partial.size(), 700000u);
     EXPECT_TRUE(body.compare(0, partial.size(), partial) == 0);
@@ -155,7 +141,7 @@ TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
     live.dl->setROLLBACK(100);
     live.dl->DLResume();
     EXPECT_EQ(live.log->named("DLComplete").size(), 1u);
-    EXPECT_TRUE(readFile(live.target) == body);
+    EXPECT_TRUE(loadBytes(live.target) == body);
     auto requests = good.requests();
     ASSERT_EQ(requests.size(), 2u);  // the resume's own probe, then the range request
     EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(partial.size() - 100) + "-");
@@ -170,13 +156,13 @@ TEST(Network, ServersThatRefuseTheRangeLeaveThePartialFileUntouched) {
     server.route("/ranges", ranges);
     for (const char* path : {"/ignores", "/ranges"}) {
         Live live;
-        std::ofstream(live.target, std::ios::binary) << body.substr(0, 5000);
+        storeBytes(live.target, body.substr(0, 5000));
         live.dl->setUrl(server.url(path));
         live.dl->GetFileInformation();
         if (std::string(path) == "/ranges") live.dl->setROLLBACK(-200000);  // beyond the end: 416
         live.dl->DLResume();
         EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tResume Falhou.") << path;
-        EXPECT_EQ(readFile(live.target), body.substr(0, 5000)) << path;
+        EXPECT_EQ(loadBytes(live.target), body.substr(0, 5000)) << path;
     }
 }
 
@@ -184,7 +170,7 @@ TEST(Network, NginxCompletesAFileThatAnotherServerBroke) {
     if (!NginxServer::available()) GTEST_SKIP() << "nginx is not installed";
     const std::string body = pattern(3 * 1024 * 1024);
     ScratchFolder root;
-    std::ofstream(root.path() / "pacote.zip", std::ios::binary) << body;
+    storeBytes(root.path() / "pacote.zip", body);
     NginxOptions options;
     options.root = root.path();
     NginxServer nginx(options);
@@ -200,9 +186,9 @@ TEST(Network, NginxCompletesAFileThatAnotherServerBroke) {
     live.dl->setUrl(nginx.url("/pacote.zip"));
     live.dl->DLResume();
     EXPECT_EQ(live.log->named("DLComplete").size(), 1u) << nginx.errorLog();
-    EXPECT_TRUE(readFile(live.target) == body);
+    EXPECT_TRUE(loadBytes(live.target) == body);
 
     Live direct(65536);
     direct.fetch(nginx.url("/pacote.zip"));
-    EXPECT_TRUE(readFile(direct.target) == body);
+    EXPECT_TRUE(loadBytes(direct.target) == body);
 }

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "Bytes.h"
 #include "Harness.h"
+#include "NginxServer.h"
 
 using namespace carvo;
 using namespace carvo::test;
@@ -16,19 +16,6 @@ using Events = std::vector<std::string>;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 253) & 0xFF);
-    return s;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // A server holding `full` that answers "Range: bytes=N-" with 206 and the rest of the body,
 // or, when ranges are off, with a plain 200.
@@ -64,7 +51,7 @@ struct Resume : Harness {
     }
     ~Resume() { fs::remove(target); }
 
-    void partial(const std::string& content) { std::ofstream(target, std::ios::binary) << content; }
+    void partial(const std::string& content) { storeBytes(target, content); }
     // A probe first, as a host does, so ResumeSupported is known.
     void run() {
         dl->GetFileInformation();
@@ -80,7 +67,7 @@ TEST(Resume, CompletesAPartialFileFromItsLength) {
     Resume r(pattern(10000));
     r.partial(r.full.substr(0, 5000));
     r.run();
-    EXPECT_EQ(readFile(r.target), r.full);
+    EXPECT_EQ(loadBytes(r.target), r.full);
     const auto& calls = r.transfer->calls;
     EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=5000-"), calls.end());
     const auto& ev = r.log->events;
@@ -101,7 +88,7 @@ TEST(Resume, RollbackFetchesTheOverlapAgainAndTheFileIsCutToItsEnd) {
     r.partial(damaged + std::string(3000, 'Z'));  // and more than the server has
     r.dl->setROLLBACK(3500 + 3000);                // offset 5500
     r.run();
-    EXPECT_EQ(readFile(r.target), r.full);
+    EXPECT_EQ(loadBytes(r.target), r.full);
 }
 
 TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
@@ -113,7 +100,7 @@ TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
         r.run();
         EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
         EXPECT_TRUE(r.log->named("DLECode").empty());
-        EXPECT_EQ(readFile(r.target), before);
+        EXPECT_EQ(loadBytes(r.target), before);
     }
     {
         Resume r(pattern(10000));
@@ -121,7 +108,7 @@ TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
         r.partial(before);
         r.run();
         EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
-        EXPECT_EQ(readFile(r.target), before);
+        EXPECT_EQ(loadBytes(r.target), before);
     }
     {
         Resume r(pattern(10000));  // ROLLBACK beyond the file: a negative offset
@@ -131,7 +118,7 @@ TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
         const auto& calls = r.transfer->calls;
         EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=-100-"), calls.end());
         EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
-        EXPECT_EQ(readFile(r.target), before.substr(0, 100));
+        EXPECT_EQ(loadBytes(r.target), before.substr(0, 100));
     }
 }
 
@@ -144,7 +131,7 @@ TEST(Resume, A206FromTheWrongOffsetIsRefusedRatherThanCorruptingTheFile) {
     };
     r.run();
     EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
-    EXPECT_EQ(readFile(r.target), r.full.substr(0, 4000));
+    EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 4000));
 }
 
 TEST(Resume, ChecksBeforeAnyTrafficGiveCodesSixAndSeven) {
@@ -186,7 +173,7 @@ TEST(Resume, ACancelDuringItsOwnProbeEndsOnlyTheProbe) {
     EXPECT_NE(std::find(ev.begin(), ev.end(), "DLECode\t4"), ev.end());
     EXPECT_EQ(r.dl->ccancel(), VFalse);
     EXPECT_EQ(r.log->named("DLComplete").size(), 1u);  // the resume went on with its range request
-    EXPECT_EQ(readFile(r.target), r.full);
+    EXPECT_EQ(loadBytes(r.target), r.full);
 }
 
 TEST(Resume, PausedTextsAreItsOwnAndCancelEndsWithCodeFour) {
@@ -206,7 +193,7 @@ TEST(Resume, PausedTextsAreItsOwnAndCancelEndsWithCodeFour) {
     EXPECT_EQ(r.log->named("StatusChange\tPaused.").size(), 2u);
     const auto& ev = r.log->events;
     EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLECode\t4", "StatusChange\tCancelado."}));
-    EXPECT_EQ(readFile(r.target), r.full.substr(0, 2024));
+    EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 2024));
 }
 
 TEST(Resume, ABrokenResumeUsesItsOwnErrorTexts) {
@@ -218,5 +205,5 @@ TEST(Resume, ABrokenResumeUsesItsOwnErrorTexts) {
     EXPECT_EQ(Events(ev.end() - 3, ev.end()),
               (Events{"DLError\tErro Ao Puxar Arquivo de: http://h/pub/big.bin",
                       "StatusChange\tDownload Abortado Devido a Erro!", "DLECode\t1"}));
-    EXPECT_EQ(readFile(r.target), r.full.substr(0, 3000));
+    EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 3000));
 }

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "Bytes.h"
 #include "Harness.h"
+#include "NginxServer.h"
 
 using namespace carvo;
 using namespace carvo::test;
@@ -17,40 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return s;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const fs::path& p, const std::string& s) {
-    std::ofstream(p, std::ios::binary) << s;
-}
-
-class TempDir {
-public:
-    TempDir() : path_(fs::temp_directory_path() / ("carvo-dl-" + std::to_string(::getpid()) + "-" +
-                                                   std::to_string(counter_++))) {
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    static inline int counter_ = 0;
-    fs::path path_;
-};
-
 // A harness whose probe answers 200 with the given body and a matching Content-Length.
 struct Download : Harness {
-    TempDir dir;
+    ScratchFolder dir{"carvo-dl"};
     fs::path target = dir / "file.bin";
 
     explicit Download(const std::string& body, std::int32_t chunk = 1024) {
@@ -76,7 +45,7 @@ TEST(Transfer, EveryPassRaisesItsFiveEventsInOrderAndTheFileIsExact) {
     for (std::size_t size : {1u, 1023u, 1024u, 1025u, 3u * 1024 * 1024 + 17}) {
         Download d(pattern(size));
         d.run();
-        EXPECT_EQ(readFile(d.target), d.script.body) << size;
+        EXPECT_EQ(loadBytes(d.target), d.script.body) << size;
         const auto& ev = d.log->events;
         ASSERT_GE(ev.size(), 8u);
         EXPECT_EQ(ev.front(), "StatusChange\tPuxando Arquivos...");
@@ -135,14 +104,14 @@ TEST(Transfer, EmptyBodiesAndUnknownSizesEndInTheErrorExitWithTheFileKept) {
     EXPECT_EQ(ev[2].rfind("TimeLeft", 0), 0u);
     EXPECT_EQ(ev[3], "RecievedBytes\t1024");
     EXPECT_EQ(Events(ev.begin() + 4, ev.end()), kErrorExit);
-    EXPECT_EQ(readFile(unknown.target), unknown.script.body.substr(0, 1024));
+    EXPECT_EQ(loadBytes(unknown.target), unknown.script.body.substr(0, 1024));
 }
 
 TEST(Transfer, ABodyLongerThanAnnouncedIsSavedWhole) {
     Download d(pattern(5000));
     d.script.header = "HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n";
     d.run();
-    EXPECT_EQ(readFile(d.target), d.script.body);
+    EXPECT_EQ(loadBytes(d.target), d.script.body);
     EXPECT_EQ(d.log->last("Percent"), "Percent\t244");
     EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
     EXPECT_LT(d.dl->SecondsLeft(), 0);
@@ -151,7 +120,7 @@ TEST(Transfer, ABodyLongerThanAnnouncedIsSavedWhole) {
 TEST(Transfer, AChunkOfOneStillFetchesTheWholeBody) {
     Download d("abcdef", 1);
     d.run();
-    EXPECT_EQ(readFile(d.target), "abcdef");
+    EXPECT_EQ(loadBytes(d.target), "abcdef");
     EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
 }
 
@@ -167,7 +136,7 @@ TEST(Transfer, ACutShortBodyKeepsThePartialFileClosedWithCodeOne) {
     d.script.failAfterBytes = 4000;
     d.run();
     EXPECT_EQ(std::vector<std::string>(d.log->events.end() - 3, d.log->events.end()), kErrorExit);
-    EXPECT_EQ(readFile(d.target), d.script.body.substr(0, 4000));
+    EXPECT_EQ(loadBytes(d.target), d.script.body.substr(0, 4000));
     EXPECT_FALSE(d.transfer->isOpen());
     EXPECT_EQ(d.dl->InDL(), VTrue);
 }
@@ -176,7 +145,7 @@ TEST(Transfer, NothingIsDestroyedWhenThereIsNothingToReplaceIt) {
     // No probe, or a probe that was refused: the existing file stays as it was.
     for (const char* status : {"", "404 Not Found", "500 Internal Server Error"}) {
         Download d(pattern(10));
-        writeFile(d.target, "precious");
+        storeBytes(d.target, "precious");
         if (*status) {
             d.script.header = std::string("HTTP/1.1 ") + status + "\r\n";
             d.dl->GetFileInformation();
@@ -184,7 +153,7 @@ TEST(Transfer, NothingIsDestroyedWhenThereIsNothingToReplaceIt) {
         d.log->events.clear();
         d.dl->DownLoadFile();
         EXPECT_EQ(d.log->events, kErrorExit) << status;
-        EXPECT_EQ(readFile(d.target), "precious") << status;
+        EXPECT_EQ(loadBytes(d.target), "precious") << status;
     }
 }
 
@@ -208,7 +177,7 @@ TEST(Transfer, TheConnectionGateRefusesWithoutAProbeThatFoundAConnection) {
     d.log->events.clear();
     d.dl->GetFileInformation();  // connected now
     d.dl->DownLoadFile();
-    EXPECT_EQ(readFile(d.target), d.script.body);
+    EXPECT_EQ(loadBytes(d.target), d.script.body);
 }
 
 TEST(Transfer, CancelDuringTheTransferClosesTheFileWithCodeFour) {
@@ -220,7 +189,7 @@ TEST(Transfer, CancelDuringTheTransferClosesTheFileWithCodeFour) {
     const auto& ev = d.log->events;
     EXPECT_NE(std::find(ev.begin(), ev.end(), "StatusChange\tCancelando.."), ev.end());
     EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLECode\t4", "StatusChange\tCancelado."}));
-    EXPECT_EQ(readFile(d.target), d.script.body.substr(0, 3072));
+    EXPECT_EQ(loadBytes(d.target), d.script.body.substr(0, 3072));
     EXPECT_EQ(d.dl->InDL(), VTrue);
     EXPECT_EQ(d.dl->ccancel(), VFalse);
     EXPECT_TRUE(d.transfer->isOpen());  // the request is not cancelled
@@ -249,9 +218,9 @@ TEST(Transfer, PauseWaitsYieldingAndACancelWhilePausedWaitsForThePauseToLift) {
 
 TEST(Transfer, ExistingTargetWithoutPromptIsReplaced) {
     Download d(pattern(100));
-    writeFile(d.target, pattern(100000));
+    storeBytes(d.target, pattern(100000));
     d.run();
-    EXPECT_EQ(readFile(d.target), d.script.body);
+    EXPECT_EQ(loadBytes(d.target), d.script.body);
     EXPECT_TRUE(d.host.calls().empty());
 }
 
@@ -260,19 +229,19 @@ TEST(Transfer, OverwriteDialogsYesNoNewNameAndSameName) {
     {  // Yes: replaced.
         Download d(pattern(100));
         d.dl->setPromptOverwrite(VTrue);
-        writeFile(d.target, "old");
+        storeBytes(d.target, "old");
         d.host.answerBox(MsgBoxResult::Yes);
         d.run();
         ASSERT_EQ(d.host.calls().size(), 1u);
         EXPECT_EQ(d.host.calls()[0].text, question + d.target.string() + " ?");
         EXPECT_EQ(d.host.calls()[0].title, "Substituir?");
         EXPECT_EQ(d.host.calls()[0].style, mb::YesNo | mb::Information);
-        EXPECT_EQ(readFile(d.target), d.script.body);
+        EXPECT_EQ(loadBytes(d.target), d.script.body);
     }
     {  // No, then an empty answer, then a new name: the old file stays, the new one is written.
         Download d(pattern(100));
         d.dl->setPromptOverwrite(VTrue);
-        writeFile(d.target, "old");
+        storeBytes(d.target, "old");
         const fs::path other = d.dir / "other.bin";
         d.host.answerBox(MsgBoxResult::No);
         d.host.answerInput("");
@@ -289,13 +258,13 @@ TEST(Transfer, OverwriteDialogsYesNoNewNameAndSameName) {
         EXPECT_EQ(calls[2].title, "Erro!");
         EXPECT_EQ(calls[2].style, mb::OkOnly | mb::Exclamation);
         EXPECT_EQ(calls[4].text, "Você não especificou um arquivo!");
-        EXPECT_EQ(readFile(d.target), "old");
-        EXPECT_EQ(readFile(other), d.script.body);
+        EXPECT_EQ(loadBytes(d.target), "old");
+        EXPECT_EQ(loadBytes(other), d.script.body);
     }
     {  // The same name, Yes (ask again), the same name, No: written in place and cut to length.
         Download d(pattern(100));
         d.dl->setPromptOverwrite(VTrue);
-        writeFile(d.target, pattern(5000));
+        storeBytes(d.target, pattern(5000));
         d.host.answerBox(MsgBoxResult::No);
         d.host.answerInput(d.target.string());
         d.host.answerBox(MsgBoxResult::Yes);
@@ -308,7 +277,7 @@ TEST(Transfer, OverwriteDialogsYesNoNewNameAndSameName) {
                   "Você digitou o mesmo arquivo! Você gostaria de colocar outro nome para o arquivo?");
         EXPECT_EQ(calls[2].title, "Tentar De Novo?");
         EXPECT_EQ(calls[2].style, mb::YesNo | mb::Critical);
-        EXPECT_EQ(readFile(d.target), d.script.body);  // nothing of the older, longer file remains
+        EXPECT_EQ(loadBytes(d.target), d.script.body);  // nothing of the older, longer file remains
     }
 }
 
@@ -316,10 +285,10 @@ TEST(Transfer, WithNobodyToAskTheExistingFileIsKept) {
     Download d(pattern(100));
     d.dl->setPromptOverwrite(VTrue);
     d.host.setCanAsk(false);
-    writeFile(d.target, "keep me");
+    storeBytes(d.target, "keep me");
     d.run();
     EXPECT_TRUE(d.host.calls().empty());
-    EXPECT_EQ(readFile(d.target), "keep me");
+    EXPECT_EQ(loadBytes(d.target), "keep me");
     EXPECT_EQ(d.log->events,
               (Events{"DLError\tErro ao puxar arquivo de: http://h/pub/file.bin",
                       "StatusChange\tArquivo existente mantido: " + d.target.string(), "DLECode\t1"}));
@@ -331,7 +300,7 @@ TEST(Transfer, KeepTypeSavesUnderTheUrlsExtension) {
     d.dl->setSaveLocation((d.dir / "Arquivo.tmp").string());
     d.dl->setKeepType(VTrue);
     d.run();
-    EXPECT_EQ(readFile(d.dir / "Arquivo.exe"), d.script.body);
+    EXPECT_EQ(loadBytes(d.dir / "Arquivo.exe"), d.script.body);
 
     Download shortUrl(pattern(100));
     shortUrl.dl->setUrl("a.exe");  // too short to look for an extension
