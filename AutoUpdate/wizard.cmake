@@ -12,7 +12,7 @@ qt_add_resources(veltrup_main "veltrup_pictures"
     FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/main/icon.svg
           ${CMAKE_CURRENT_SOURCE_DIR}/resources/main/strip.svg)
 
-add_executable(Veltrup main.cpp)
+add_executable(Veltrup main.cpp VersionSection.cpp)
 target_link_libraries(Veltrup PRIVATE veltrup_main)
 carvo_warnings(Veltrup)
 install(TARGETS Veltrup)

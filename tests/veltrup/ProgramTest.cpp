@@ -128,3 +128,13 @@ TEST(VeltrupInstaller, TheWizardsLastPressStartsTheRealInstallerAndEnds) {
     EXPECT_EQ(w.ended, 1);
     EXPECT_TRUE(waitFor([&] { return fs::exists(w.folder / "installed.txt"); }));
 }
+
+TEST(VeltrupProgramFile, CarriesItsVersionInformation) {
+    const auto result = carvo::test::runProcess({CARVO_VERSION_EXE, VELTRUP_EXE});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    for (const char* entry : {"FILEVERSION=2.0.0.0\n", "PRODUCTVERSION=2.0.0.0\n", "FileVersion=2.00\n",
+                              "ProductVersion=2.00\n", "Translation=0x0409 1200\n",
+                              "InternalName=Veltrup\n", "OriginalFilename=Veltrup.exe\n",
+                              "FileDescription=Veltrup.exe\n"})
+        EXPECT_NE(result.out.find(entry), std::string::npos) << entry;
+}
