@@ -207,12 +207,24 @@ void DownLoad::raiseError(std::string text) { raise(eventid::DLError, std::move(
 
 // ---- cancel and pause ---------------------------------------------------------------------
 
+void DownLoad::executeRequest(std::string_view extraHeaders) {
+    ++requestSerial_;
+    i1_->execute("GET", extraHeaders);
+}
+
+void DownLoad::cancelRequest() {
+    ++requestSerial_;
+    i1_->cancel();
+}
+
 void DownLoad::Cancel() {
+    auto alive = keepAlive();
     ccancel_ = VTrue;
     raiseStatus("Cancelando..");
 }
 
 void DownLoad::Pause(VBool blnPause) {
+    auto alive = keepAlive();
     CPause_ = blnPause;
     if (blnPause == VFalse) raiseStatus("Despausando");
 }

@@ -34,7 +34,7 @@ inline constexpr const char* kDefaultUrl = "http://www.carvo-software.com.br/";
 inline constexpr const char* kDefaultSaveLocation = "C:\\Arquivo.tmp";
 inline constexpr std::int32_t kDefaultChunk = 1024;
 
-class DownLoad final : public Dispatch, public OleControl {
+class DownLoad final : public Dispatch, public OleControl, public std::enable_shared_from_this<DownLoad> {
 public:
     explicit DownLoad(DownLoadEnvironment env = {});
     ~DownLoad() override;
@@ -99,6 +99,13 @@ private:
     void notify(std::string_view name);
     std::int16_t CheckConnection();
 
+    // Every request the control starts or ends on i1 gets a new serial, so a loop can tell
+    // that a call made from a yield or an event handler replaced the response it reads.
+    void executeRequest(std::string_view extraHeaders = {});
+    void cancelRequest();
+    // Held for the length of a method: a host may release the control from an event handler.
+    std::shared_ptr<DownLoad> keepAlive() { return weak_from_this().lock(); }
+
     // The transfer loops share their pass; only their texts and the offset differ.
     struct LoopTexts {
         const char* receiving;
@@ -146,6 +153,11 @@ private:
     double StartTime_ = 0;  // a monotonic reading, not a time of day
     float SecondsLeft_ = 0;
     float BytesPerSecond_ = 0;
+
+    std::uint64_t requestSerial_ = 0;
+    // The serial of the response a successful probe left open and nothing has read yet; 0 for
+    // none. DownLoad saves only such a response.
+    std::uint64_t unreadProbedRequest_ = 0;
 };
 
 // Creates a DownLoad with the real transfer component and connection query.

@@ -35,7 +35,9 @@ bool isSuccessStatus(std::string_view code) {
 }  // namespace
 
 void DownLoad::GetFileInformation() {
+    auto alive = keepAlive();
     if (ccancel_) ccancel_ = VFalse;  // a cancel left over from an earlier transfer
+    unreadProbedRequest_ = 0;
     try {
         if (OnlineCheck_) {
             if (CheckConnection() == 0) {
@@ -50,7 +52,7 @@ void DownLoad::GetFileInformation() {
             Connected_ = VTrue;
         }
         i1_->setUrl(Url_);
-        i1_->execute("GET");
+        executeRequest();
         raiseStatus("Iniciando Conexão...");
         while (i1_->stillExecuting()) host().yield();
         raiseStatus("Conexão Aceita, Recebendo Informações.");
@@ -69,7 +71,7 @@ void DownLoad::GetFileInformation() {
             raiseCode(401);
             raiseError("Acesso Não Autorizado!");
             ResumeSupported_ = VFalse;
-            i1_->cancel();
+            cancelRequest();
             FileExists_ = VTrue;
             FileSize_ = 0;
             return;
@@ -81,7 +83,7 @@ void DownLoad::GetFileInformation() {
             ResumeSupported_ = VFalse;
             FileExists_ = VTrue;
             FileSize_ = 0;
-            i1_->cancel();
+            cancelRequest();
             return;
         }
         if (code == "404") {
@@ -90,7 +92,7 @@ void DownLoad::GetFileInformation() {
             raiseCode(2);
             FileExists_ = VFalse;
             FileSize_ = 0;
-            i1_->cancel();
+            cancelRequest();
             return;
         }
         if (!isSuccessStatus(code)) {
@@ -98,7 +100,7 @@ void DownLoad::GetFileInformation() {
             // saved (and later run) as if it were.
             FileExists_ = VFalse;
             FileSize_ = 0;
-            i1_->cancel();
+            cancelRequest();
             throw ComError(hr::Fail, "HTTP status " + code);
         }
         if (ccancel_) return honourCancel();
@@ -109,8 +111,9 @@ void DownLoad::GetFileInformation() {
         // rate finite, as before.
         StartTime_ = host().monotonicSeconds() - 1.0;
         FileSize_ = Variant(i1_->getHeader("Content-Length")).toLong();
+        unreadProbedRequest_ = requestSerial_;
         raiseStatus("Informações Recebidas!");
-    } catch (const std::exception&) {
+    } catch (...) {
         raiseError("Erro ao Ler Cabeçalho do Arquivo.");
         raiseStatus("Erro Ao Ler Cabeçalho do Arquivo!");
         raiseCode(1);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "DownLoad.h"
@@ -38,6 +39,23 @@ struct KeptExistingFile {
     std::string path;
 };
 
+// Thrown when a call made from an event handler or a yield replaced the response a loop was
+// reading: its bytes belong to another request and must not reach this file.
+struct ResponseReplaced : std::runtime_error {
+    ResponseReplaced() : std::runtime_error("the response was replaced during the transfer") {}
+};
+
+// True when a 206's Content-Range ("bytes first-last/total") starts at offset and runs to the
+// end of the resource; anything else would leave a hole or cut off the file's end.
+bool rangeFromOffsetToEnd(std::string_view contentRange, std::int64_t offset) {
+    long long first = 0, last = 0, total = 0;
+    char tail = 0;
+    const std::string text(contentRange);
+    if (std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) != 3)
+        return false;
+    return first == offset && last + 1 == total;
+}
+
 }  // namespace
 
 bool DownLoad::passesConnectionGate(const char* errorText) {
@@ -45,7 +63,7 @@ bool DownLoad::passesConnectionGate(const char* errorText) {
     raiseCode(5);
     raiseError(errorText);
     raiseStatus("Não há Conexão ativa com a Internet!");
-    i1_->cancel();
+    cancelRequest();
     return false;
 }
 
@@ -61,6 +79,10 @@ void DownLoad::waitWhilePaused(const char* pausedText) {
 
 void DownLoad::pieceLoop(TargetFile& file, std::int32_t chunk, std::int32_t offset,
                          const LoopTexts& texts) {
+    const std::uint64_t request = requestSerial_;
+    auto stillOurs = [&] {
+        if (requestSerial_ != request) throw ResponseReplaced();
+    };
     std::int32_t count = 0;
     for (;;) {
         if (ccancel_) {
@@ -71,6 +93,7 @@ void DownLoad::pieceLoop(TargetFile& file, std::int32_t chunk, std::int32_t offs
             return;
         }
         ByteArray piece = i1_->getChunk(chunk);
+        stillOurs();
         file.write(piece);
         count = checkedAdd(count, static_cast<std::int64_t>(piece.size()));
         BytesReceived_ = count;
@@ -94,26 +117,37 @@ void DownLoad::pieceLoop(TargetFile& file, std::int32_t chunk, std::int32_t offs
         const std::size_t endBelow = chunk == 1 ? 1 : 2;
         if (piece.size() < endBelow) break;
     }
+    stillOurs();
     // The file holds exactly what this run wrote from its offset on: bytes of an older, longer
     // file beyond that are cut off.
     file.finish();
     InDL_ = VFalse;
     raise(eventid::DLComplete);
     raiseStatus(texts.done);
-    i1_->cancel();
+    cancelRequest();
 }
 
 void DownLoad::DownLoadFile() {
+    auto alive = keepAlive();
     if (ccancel_) return;  // a pending cancel: only the probe clears it
     std::optional<TargetFile> file;
+    auto errorExit = [&](const std::string& status) {
+        file.reset();  // closes the partial file; it stays for a resume
+        raiseError("Erro ao puxar arquivo de: " + Url_);
+        raiseStatus(status);
+        raiseCode(1);
+        cancelRequest();
+    };
     try {
         if (!passesConnectionGate("Conexão com a Internet não encontrada!")) return;
         i1_->setUrl(Url_);
         const std::int32_t chunk = CHUNK_;
         std::string target = SaveLocation_;
-        // Without an open response there is nothing to save: stop before touching an existing
-        // file (getHeader fails when no response is open).
-        i1_->getHeader();
+        // Only the response of a successful probe, unread, is the file: without one (no probe,
+        // a refused or failed probe, a body already read) stop before touching an existing file.
+        if (unreadProbedRequest_ == 0 || unreadProbedRequest_ != requestSerial_)
+            throw ComError(hr::Fail, "no probed response to save");
+        unreadProbedRequest_ = 0;
         if (KeepType_) target = KeepTypeName(Url_, target);
 
         if (regularFileExists(target)) {
@@ -127,6 +161,8 @@ void DownLoad::DownLoadFile() {
                 if (std::remove(target.c_str()) != 0) throw ComError(hr::FileError, "cannot delete " + target);
             } else {
                 for (;;) {
+                    // A host that can no longer ask (its input ended) keeps the file.
+                    if (!host().canAsk()) throw KeptExistingFile{target};
                     std::string answer = host().inputBox(
                         "Por favor digite um novo nome de arquivo.\r\nExemplo: C:\\Arquivo2.txt",
                         "Novo Arquivo...", target);
@@ -140,6 +176,7 @@ void DownLoad::DownLoadFile() {
                                               "outro nome para o arquivo?",
                                               mb::YesNo | mb::Critical, "Tentar De Novo?") == MsgBoxResult::Yes)
                             continue;
+                        if (!host().canAsk()) throw KeptExistingFile{target};
                         break;
                     }
                     target = answer;
@@ -153,22 +190,26 @@ void DownLoad::DownLoadFile() {
         InDL_ = VTrue;
         pieceLoop(*file, chunk, 0, {"Puxando Arquivos...", "Em Pausa.", "Download Concluído!"});
     } catch (const KeptExistingFile& kept) {
-        raiseError("Erro ao puxar arquivo de: " + Url_);
-        raiseStatus("Arquivo existente mantido: " + kept.path);
-        raiseCode(1);
-        i1_->cancel();
-    } catch (const std::exception&) {
-        file.reset();  // closes the partial file; it stays for a resume
-        raiseError("Erro ao puxar arquivo de: " + Url_);
-        raiseStatus("Erro ao puxar o arquivo!");
-        raiseCode(1);
-        i1_->cancel();
+        errorExit("Arquivo existente mantido: " + kept.path);
+    } catch (const ResponseReplaced&) {
+        if (file) file->abandon();
+        errorExit("Erro ao puxar o arquivo!");
+    } catch (...) {
+        errorExit("Erro ao puxar o arquivo!");
     }
 }
 
 void DownLoad::DLResume() {
+    auto alive = keepAlive();
     if (ccancel_) return;
     std::optional<TargetFile> file;
+    auto errorExit = [&] {
+        file.reset();  // closes the partial file; it stays for another resume
+        raiseError("Erro Ao Puxar Arquivo de: " + Url_);
+        raiseStatus("Download Abortado Devido a Erro!");
+        raiseCode(1);
+        cancelRequest();
+    };
     try {
         if (!passesConnectionGate("Conexão com a Internet não econtrada!")) return;
         i1_->setUrl(Url_);
@@ -187,21 +228,26 @@ void DownLoad::DLResume() {
             return;
         }
         GetFileInformation();
-        i1_->cancel();
+        cancelRequest();
         while (i1_->stillExecuting()) host().yield();
         host().yield();
 
-        const std::int32_t offset = checkedAdd(0, fileLength(target) - std::int64_t{ROLLBACK_});
-        i1_->execute("GET", "Range: bytes=" + std::to_string(offset) + "-");
+        const std::int64_t length = fileLength(target);
+        const std::int32_t offset = checkedAdd(0, length - std::int64_t{ROLLBACK_});
+        if (offset > length) {
+            // Asking from beyond the end would leave a hole of zeros in the file.
+            raiseStatus("Resume Falhou.");
+            return;
+        }
+        executeRequest("Range: bytes=" + std::to_string(offset) + "-");
         while (i1_->stillExecuting()) host().yield();
         const std::string header = i1_->getHeader();
         while (i1_->stillExecuting()) host().yield();
 
         const std::int32_t status = Variant(header.size() >= 12 ? header.substr(9, 3) : std::string()).toLong();
-        // A 206 must also start where we asked: bytes from elsewhere would corrupt the file.
-        const std::string contentRange = i1_->getHeader("Content-Range");
-        const std::string expectedStart = "bytes " + std::to_string(offset) + "-";
-        if (status != 206 || contentRange.rfind(expectedStart, 0) != 0) {
+        // A 206 must also run from where we asked to the end: bytes from elsewhere would corrupt
+        // the file, and a shorter range would end it early as if it were complete.
+        if (status != 206 || !rangeFromOffsetToEnd(i1_->getHeader("Content-Range"), offset)) {
             raiseStatus("Resume Falhou.");
             return;
         }
@@ -210,12 +256,11 @@ void DownLoad::DLResume() {
         raiseStatus("Resumindo " + target + ".");
         InDL_ = VTrue;
         pieceLoop(*file, chunk, offset, {"Recebendo Arquivo.", "Paused.", "Download Terminado!"});
-    } catch (const std::exception&) {
-        file.reset();
-        raiseError("Erro Ao Puxar Arquivo de: " + Url_);
-        raiseStatus("Download Abortado Devido a Erro!");
-        raiseCode(1);
-        i1_->cancel();
+    } catch (const ResponseReplaced&) {
+        if (file) file->abandon();
+        errorExit();
+    } catch (...) {
+        errorExit();
     }
 }
 

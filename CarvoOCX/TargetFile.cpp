@@ -77,6 +77,12 @@ void TargetFile::close() {
     if (::close(fd) != 0) fail("cannot close", path_, errno);
 }
 
+void TargetFile::abandon() {
+    buffer_.clear();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 void TargetFile::finish() {
     if (fd_ < 0) throw ComError(hr::FileError, "file not open: " + path_);
     flush();

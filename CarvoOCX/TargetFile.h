@@ -26,6 +26,9 @@ public:
     // Writes what is buffered and closes, leaving the length as it is (a cancel or failure
     // keeps the partial file for a later resume).
     void close();
+    // Closes without writing what is buffered: those bytes belong to a response that is no
+    // longer this file's.
+    void abandon();
     bool isOpen() const { return fd_ >= 0; }
 
 private:

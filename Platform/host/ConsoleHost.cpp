@@ -29,6 +29,9 @@ std::string ConsoleHost::readLine() {
     int c;
     while ((c = std::fgetc(in_)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Once the input has ended nobody can answer any more: callers take the safe choice
+    // instead of asking again and again.
+    if (c == EOF) interactive_ = false;
     return line;
 }
 
@@ -51,7 +54,7 @@ MsgBoxResult ConsoleHost::messageBox(std::string_view text, int style, std::stri
         std::string a = readLine();
         if (a == "s" || a == "S" || a == "y" || a == "Y" || a == "sim") return MsgBoxResult::Yes;
         if (a == "n" || a == "N" || a == "não" || a == "nao") return MsgBoxResult::No;
-        if (std::feof(in_)) return MsgBoxResult::No;
+        if (!interactive_) return MsgBoxResult::No;
     }
 }
 

@@ -65,7 +65,7 @@ struct Harness {
     RecordingSite site;
     std::shared_ptr<EventLog> log = std::make_shared<EventLog>();
     ConnectedState connection{true, conn::Lan};
-    std::unique_ptr<DownLoad> dl;
+    std::shared_ptr<DownLoad> dl;
 
     Harness() {
         DownLoadEnvironment env;
@@ -76,7 +76,7 @@ struct Harness {
         };
         env.connectionQuery = [this] { return connection; };
         env.decimalPoint = '.';
-        dl = std::make_unique<DownLoad>(std::move(env));
+        dl = std::make_shared<DownLoad>(std::move(env));
         site.host = &host;
         dl->setClientSite(&site);
         dl->initNew();

@@ -122,6 +122,29 @@ TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
     }
 }
 
+TEST(Resume, AnOffsetBeyondTheFileOrAShortRangeIsRefusedBeforeAnythingIsWritten) {
+    {
+        Resume r(pattern(10000));
+        r.partial(r.full.substr(0, 3000));
+        r.dl->setROLLBACK(-2000);  // would ask from byte 5000 and leave a hole
+        r.run();
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+        for (const auto& call : r.transfer->calls) EXPECT_EQ(call.find("Range"), std::string::npos);
+        EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 3000));
+    }
+    {
+        Resume r(pattern(10000));
+        r.partial(r.full.substr(0, 4000));
+        r.script.onExecute = [&](FakeTransferScript& s, std::string_view) {
+            s.header = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4000-5999/10000\r\nContent-Length: 2000\r\n";
+            s.body = r.full.substr(4000, 2000);
+        };
+        r.run();
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+        EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 4000));
+    }
+}
+
 TEST(Resume, A206FromTheWrongOffsetIsRefusedRatherThanCorruptingTheFile) {
     Resume r(pattern(10000));
     r.partial(r.full.substr(0, 4000));

@@ -8,6 +8,7 @@
 
 #include "Bytes.h"
 #include "Harness.h"
+#include "host/ConsoleHost.h"
 #include "NginxServer.h"
 
 using namespace carvo;
@@ -143,7 +144,7 @@ TEST(Transfer, ACutShortBodyKeepsThePartialFileClosedWithCodeOne) {
 
 TEST(Transfer, NothingIsDestroyedWhenThereIsNothingToReplaceIt) {
     // No probe, or a probe that was refused: the existing file stays as it was.
-    for (const char* status : {"", "404 Not Found", "500 Internal Server Error"}) {
+    for (const char* status : {"", "404 Not Found", "500 Internal Server Error", "200 OK"}) {
         Download d(pattern(10));
         storeBytes(d.target, "precious");
         if (*status) {
@@ -155,6 +156,59 @@ TEST(Transfer, NothingIsDestroyedWhenThereIsNothingToReplaceIt) {
         EXPECT_EQ(d.log->events, kErrorExit) << status;
         EXPECT_EQ(loadBytes(d.target), "precious") << status;
     }
+    // A body already saved is not saved again over the file.
+    Download d(pattern(100));
+    d.run();
+    storeBytes(d.target, "edited since");
+    d.log->events.clear();
+    d.dl->DownLoadFile();
+    EXPECT_EQ(d.log->events, kErrorExit);
+    EXPECT_EQ(loadBytes(d.target), "edited since");
+}
+
+TEST(Transfer, ACallFromAnEventHandlerThatReplacesTheResponseNeverSplicesTwoBodies) {
+    Download d(pattern(4096));
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t1024") d.dl->GetFileInformation();
+    };
+    d.run();
+    EXPECT_TRUE(d.log->named("DLComplete").empty());
+    EXPECT_EQ(d.log->last("DLECode"), "DLECode\t1");
+    const std::string saved = loadBytes(d.target);
+    EXPECT_LT(saved.size(), d.script.body.size());
+    EXPECT_EQ(d.script.body.compare(0, saved.size(), saved), 0);
+}
+
+TEST(Transfer, AHostMayReleaseTheControlFromAnEventHandler) {
+    Download d(pattern(5000));
+    std::shared_ptr<DownLoad> shared = std::move(d.dl);
+    std::weak_ptr<DownLoad> watch = shared;
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t1024") shared.reset();
+    };
+    DownLoad* control = shared.get();
+    control->GetFileInformation();
+    control->DownLoadFile();  // the control lives until its method returns
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
+    EXPECT_EQ(loadBytes(d.target), d.script.body);
+}
+
+TEST(Transfer, AConsoleWhoseInputEndsKeepsTheExistingFile) {
+    Download d(pattern(100));
+    d.dl->setPromptOverwrite(VTrue);
+    storeBytes(d.target, "keep me");
+    std::string answers = "n\n";  // No to the question, then the input ends
+    std::FILE* in = ::fmemopen(answers.data(), answers.size(), "r");
+    std::FILE* out = std::tmpfile();
+    ConsoleHost console(in, out);
+    console.setInteractive(true);
+    d.site.host = &console;
+    d.run();
+    std::fclose(in);
+    std::fclose(out);
+    EXPECT_EQ(loadBytes(d.target), "keep me");
+    EXPECT_EQ(d.log->last("StatusChange"), "StatusChange\tArquivo existente mantido: " + d.target.string());
 }
 
 TEST(Transfer, AStaleCancelMakesDownLoadReturnSilently) {
