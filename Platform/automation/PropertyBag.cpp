@@ -75,10 +75,11 @@ bool parseTyped(std::string_view rest, Variant& out) {
             std::string text;
             if (!unquoteText(value, pos, text)) return false;
             out = Variant(std::move(text));
-        } else if (type == "Boolean") {
-            out = Variant::fromBool(static_cast<VBool>(std::stoi(std::string(value))));
-        } else if (type == "Integer") {
-            out = Variant(static_cast<std::int16_t>(std::stoi(std::string(value))));
+        } else if (type == "Boolean" || type == "Integer") {
+            int i = std::stoi(std::string(value));
+            if (i < INT16_MIN || i > INT16_MAX) return false;  // never stored by us: malformed
+            const auto v = static_cast<std::int16_t>(i);
+            out = type == "Boolean" ? Variant::fromBool(v) : Variant(v);
         } else if (type == "Long") {
             long long l = std::stoll(std::string(value));
             if (l < INT32_MIN || l > INT32_MAX) return false;
@@ -266,8 +267,11 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int err = errno;
+    const bool synced = ::fsync(fd) == 0;
+    int err = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!closed && synced) err = errno;
+    if (!synced || !closed) {
         ::unlink(tmp.c_str());
         throw std::system_error(err, std::generic_category(), "flush " + tmp.string());
     }

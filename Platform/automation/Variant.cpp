@@ -68,12 +68,12 @@ std::int32_t roundToLong(double value) {
 std::string formatNumber(double value, char decimalPoint) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    if (value == 0) return "0";  // never "-0"
     // Automation prints at most 15 significant digits, without trailing zeros. to_chars gives
     // what "%.15g" gives, many times faster: rates are formatted on every piece of a download.
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
     std::string s(buf, ec == std::errc() ? end : buf);
-    if (s == "-0") s = "0";
     if (decimalPoint != '.') {
         for (char& c : s)
             if (c == '.') c = decimalPoint;
