@@ -53,8 +53,13 @@ fs::path SingleInstanceLock::lockFileFor(const fs::path& executable) {
             .toHex()
             .left(24);
     // The runtime folder is the user's own (mode 0700), so nobody else can plant the file.
-    const fs::path folder =
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString();
+    fs::path folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString();
+    if (folder.empty()) {
+        // No runtime folder: a private one of our own, never the current folder.
+        folder = fs::temp_directory_path() / ("veltrup-" + std::to_string(::getuid()));
+        fs::create_directory(folder, ec);
+        fs::permissions(folder, fs::perms::owner_all, ec);
+    }
     return folder / ("Veltrup-" + digest.toStdString() + ".lock");
 }
 

@@ -727,7 +727,13 @@ void frmMain::StartUpdateDownload() {
         return;
     }
     carvo::Dispatch& dl = *dl2_;
-    carvo::putProperty(dl, carvo::dispid::SaveLocation, localPath(shell));
+    // With the maker's key in use, the update arrives under a name of its own and takes its
+    // real name only once it has passed the check, so a file that fails it never replaces one
+    // that was there. Without a key the update is saved under its name, as always.
+    updateTarget_ = localPath(shell);
+    const bool checked = !ReadProfileString("MAIN", "PublicKey", "", localPath("links.ini")).empty();
+    carvo::putProperty(dl, carvo::dispid::SaveLocation,
+                       checked ? localPath("." + shell + ".parcial") : updateTarget_);
     carvo::putProperty(dl, carvo::dispid::Url, ReadProfileString("MAIN", "File", "Erro", versionFile));
     probeFailed_ = false;
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
@@ -753,12 +759,15 @@ bool frmMain::isSafeUpdateName(std::string_view name) const {
 
 void frmMain::handOff() {
     if (handingOff_) return;  // a press arrived during our own search's yields
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(handingOff_);
     std::string running;
     if (env_.windows) {
-        handingOff_ = true;
         const auto window = FindWindowByTitle(*env_.windows, host(), "Parvix 2002 v", false);
         running = GetWindowTitle(*env_.windows, window);
-        handingOff_ = false;
     }
     if (!running.empty()) {
         host().messageBox("Erro! O Parvix 2002 está rodando em seu sistema. Feche-o e tente outra vez!",
@@ -771,6 +780,9 @@ void frmMain::handOff() {
     std::string failure;
     if (!isSafeUpdateName(shell)) {
         failure = "O nome do programa de Atualização não é válido.";
+    } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer).ok) {
+        // Checked again just before it runs: the file may have changed since it arrived.
+        failure = kVerifyFailureText;
     } else if (env_.launchInstaller) {
         failure = env_.launchInstaller(installer);
     }
@@ -841,10 +853,20 @@ void frmMain::dl1_StatusChange(const std::string& lpStatus) { lblStatus->setCapt
 void frmMain::dl2_DLComplete() {
     // Never offer an installer that is not the one the maker published; a refused one is
     // deleted at once, so nothing can start it later.
-    const std::string installer = carvo::getProperty(*dl2_, carvo::dispid::SaveLocation).toString();
-    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer).ok) {
+    const std::string downloaded = carvo::getProperty(*dl2_, carvo::dispid::SaveLocation).toString();
+    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), downloaded).ok) {
         showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);
         return;
+    }
+    if (!updateTarget_.empty() && downloaded != updateTarget_) {
+        std::error_code ec;
+        std::filesystem::rename(downloaded, updateTarget_, ec);
+        if (ec) {
+            std::filesystem::remove(downloaded, ec);
+            const auto texts = failureTexts(1);
+            showDownloadFailure(texts->title, texts->text, texts->advice);
+            return;
+        }
     }
     lblDLFinishTit->show();
     lblDLFinish->show();

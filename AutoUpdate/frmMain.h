@@ -243,6 +243,8 @@ private:
     // True while the hand-off looks for the product's window: its yields must not let a second
     // press start the installer twice.
     bool handingOff_ = false;
+    // Where the update goes once it has arrived and passed its check.
+    std::string updateTarget_;
     std::unique_ptr<Site> site_;  // outlives the controls, which keep a pointer to it
     std::shared_ptr<carvo::Dispatch> dl1_;
     std::shared_ptr<carvo::Dispatch> dl2_;

@@ -4,6 +4,7 @@
 // Without --store the library registers in the machine-wide registry store.
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
     if (library.empty()) return usage();
 
     try {
-        auto server = carvo::InprocServer::load(library);
+        // A bare name would be looked up on the loader's path and might find another copy.
+        auto server = carvo::InprocServer::load(std::filesystem::absolute(library).string());
         carvo::HResult status = 0;
         if (store.empty()) {
             status = unregister ? server->unregisterServer() : server->registerServer();

@@ -1,6 +1,7 @@
 #include "automation/PropertyBag.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -255,6 +256,16 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
     tmp += ".tmp-" + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + tmp.string());
+    // The replacement keeps who may read the file: the old file's mode and owner, or 0644 for
+    // a new one, whatever the writer's umask (a store others cannot read would hide the
+    // installed version from them).
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        (void)!::fchown(fd, old.st_uid, old.st_gid);  // allowed to root only; harmless otherwise
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        ::fchmod(fd, 0644);
+    }
     std::size_t done = 0;
     while (done < content.size()) {
         ssize_t n = ::write(fd, content.data() + done, content.size() - done);

@@ -547,7 +547,11 @@ bool RegistryStore::keyExists(std::string_view keyPath) const {
 
 void RegistryStore::update(const std::function<void(RegistryData&)>& change) {
     std::error_code ec;
-    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
+    if (file_.has_parent_path() && !std::filesystem::exists(file_.parent_path(), ec)) {
+        // Readable by every user, whatever the writer's umask.
+        std::filesystem::create_directories(file_.parent_path(), ec);
+        std::filesystem::permissions(file_.parent_path(), std::filesystem::perms(0755), ec);
+    }
 
     std::filesystem::path lockPath = file_;
     lockPath += ".lock";

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -49,4 +50,21 @@ TEST(PropertyBag, MalformedLinesAreSkipped) {
 
 TEST(PropertyBag, MissingFileIsAnError) {
     EXPECT_THROW(TextPropertyBag::loadFile("/nonexistent/dir/bag"), std::runtime_error);
+}
+
+TEST(AtomicWrite, KeepsWhoMayReadTheFileWhateverTheWritersUmask) {
+    auto dir = std::filesystem::temp_directory_path() / ("atomic-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const mode_t saved = ::umask(077);
+    writeFileAtomically(dir / "new", "a");
+    writeFileAtomically(dir / "kept", "a");
+    ::chmod((dir / "kept").c_str(), 0640);
+    writeFileAtomically(dir / "kept", "b");
+    ::umask(saved);
+    struct stat st {};
+    ::stat((dir / "new").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ::stat((dir / "kept").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    std::filesystem::remove_all(dir);
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "TypeLib.h"
+#include "MakerKeys.h"
 #include "WizardHarness.h"
 
 using namespace veltrup;
@@ -522,4 +523,52 @@ TEST_F(VeltrupSteps, AnInstallerThatFailsItsCheckIsDeletedAndNeverOffered) {
                             std::to_string(installer.size()) + "\r\n");
     wizard.press();
     EXPECT_EQ(form().intStep(), 2);
+}
+
+TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsCheck) {
+    carvo::test::ScratchFolder maker{"veltrup-maker"};
+    std::string error;
+    const auto keys = maker::generateKeys(maker / "keys", error);
+    ASSERT_TRUE(keys) << error;
+    const auto secret = maker::loadSecretKey(keys->secretFile, error);
+    ASSERT_TRUE(secret) << error;
+    const std::string genuine = "#!/bin/sh\necho versao 3\n";
+    carvo::test::storeBytes(maker / "setup.sh", genuine);
+    const auto lines = maker::signInstaller(*secret, maker / "setup.sh", error);
+    ASSERT_TRUE(lines) << error;
+
+    carvo::test::storeBytes(wizard.folder / "links.ini",
+                            "[MAIN]\nUpdateFile=http://127.0.0.1:1/Update.ini\nPublicKey=" +
+                                keys->publicKey + "\n");
+    wizard.writeVersionFile("Version=3\r\nFile=http://127.0.0.1:1/setup.sh\r\nShell=setup.sh\r\n" +
+                            lines->text());
+    carvo::test::storeBytes(wizard.folder / "setup.sh", "the file that was there");
+    wizard.open();
+    wizard.dl1->onDownLoad = [&] { wizard.dl1->fire(carvo::eventid::DLComplete); };
+    wizard.press();
+    ASSERT_EQ(form().intStep(), 1);
+
+    std::string served = "#!/bin/sh\necho outro\n";
+    wizard.dl2->onDownLoad = [&] {
+        carvo::test::storeBytes(wizard.dl2->SaveLocation, served);
+        wizard.dl2->fire(carvo::eventid::DLComplete);
+    };
+    wizard.press();
+    EXPECT_NE(wizard.dl2->SaveLocation, folder() + "/setup.sh");
+    EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
+    EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), "the file that was there");
+    EXPECT_EQ(form().intStep(), 1);
+
+    served = genuine;
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 2);
+    EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
+    EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
+
+    // Changed after its check, before the last press: refused then, and never started.
+    wizard.press();
+    carvo::test::storeBytes(wizard.folder / "setup.sh", "#!/bin/sh\necho trocado\n");
+    wizard.press();
+    EXPECT_TRUE(wizard.launched.empty());
+    EXPECT_FALSE(std::filesystem::exists(wizard.folder / "setup.sh"));
 }
