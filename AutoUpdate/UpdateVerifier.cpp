@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "mdlRegistry.h"
+#include "win/UniqueFd.h"
 
 namespace veltrup {
 
@@ -19,21 +20,6 @@ namespace release {
 namespace {
 
 constexpr std::size_t kPieceBytes = 64 * 1024;
-
-// Closes a file descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -103,7 +89,7 @@ bool forEachPiece(const std::filesystem::path& file,
                   std::string& error) {
     // O_NONBLOCK so that a FIFO in the file's place cannot hold the window forever; the
     // regular-file test below then refuses it (and devices that never end).
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    carvo::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
         error = "cannot open " + file.string() + ": " + std::strerror(errno);
         return false;

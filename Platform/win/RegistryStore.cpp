@@ -12,6 +12,7 @@
 
 #include "automation/PropertyBag.h"
 #include "win/TextCodec.h"
+#include "win/UniqueFd.h"
 
 namespace carvo {
 
@@ -22,24 +23,10 @@ constexpr std::size_t kMaxStoreBytes = 64u * 1024 * 1024;
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Reads the whole file through a read-only descriptor. nullopt with errno ENOENT when the file
 // is missing; throws std::system_error on any other failure.
 std::optional<std::string> readStoreFile(const std::filesystem::path& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
         throw std::system_error(errno, std::generic_category(), "open " + path.string());
@@ -555,7 +542,7 @@ void RegistryStore::update(const std::function<void(RegistryData&)>& change) {
 
     std::filesystem::path lockPath = file_;
     lockPath += ".lock";
-    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    carvo::UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (lock.get() < 0)
         throw std::system_error(errno, std::generic_category(), "open " + lockPath.string());
     while (::flock(lock.get(), LOCK_EX) != 0) {
