@@ -23,26 +23,10 @@ std::string hexNoPrefix(std::uint32_t n) {
     return buf;
 }
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-bool hasSubKeys(const RegistryData& data, std::string_view path) {
-    const std::string below = lower(path) + '\\';
-    for (const RegistryData::Key* k : data.keys())
-        if (lower(k->path).starts_with(below)) return true;
-    return false;
-}
-
-// Removes the key and then its parents while each holds neither a value nor a sub-key.
+// Removes the key and then its parents while each holds neither a value nor a sub-key (nor
+// anything of another program's that the store keeps without understanding it).
 void pruneEmpty(RegistryData& data, std::string path) {
-    while (!path.empty()) {
-        const RegistryData::Key* key = data.findKey(path);
-        if (key == nullptr || !key->values.empty() || hasSubKeys(data, path)) return;
-        data.deleteKey(path);
+    while (!path.empty() && data.deleteEmptyKey(path)) {
         std::size_t cut = path.rfind('\\');
         if (cut == std::string::npos) return;
         path.resize(cut);

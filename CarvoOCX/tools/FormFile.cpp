@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 namespace carvo {
 
@@ -51,6 +52,7 @@ std::string FormFile::serialize() const {
 
 FormFile FormFile::parse(std::string_view text) {
     FormFile form;
+    std::unordered_set<std::string> names;
     bool inBlock = false;
     std::size_t blockLine = 0;
     std::string bagText;
@@ -73,8 +75,7 @@ FormFile FormFile::parse(std::string_view text) {
             const std::string_view progId = rest.substr(0, sp);
             const std::string_view name = trimmed(rest.substr(sp));
             if (!isWord(progId) || !isWord(name)) fail(lineNo, "Begin needs a class and a name");
-            if (std::any_of(form.controls.begin(), form.controls.end(),
-                            [name](const FormControl& c) { return c.name == name; }))
+            if (!names.emplace(name).second)
                 fail(lineNo, "the name " + std::string(name) + " is used twice");
             form.controls.push_back({std::string(progId), std::string(name), {}});
             inBlock = true;

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -46,14 +49,31 @@ std::string hexBytes(const ByteArray& b) {
     return s;
 }
 
+// General form with enough digits to read back exactly, in C's notation whatever the process's
+// locale ("%.9g" / "%.17g" would write a comma under a locale that has one).
 std::string numberText(const Variant& v) {
     char buf[64];
-    if (v.type() == VarType::Single) {
-        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v.toSingle()));
-    } else {
-        std::snprintf(buf, sizeof buf, "%.17g", v.toDouble());
-    }
-    return buf;
+    const auto r = v.type() == VarType::Single
+                       ? std::to_chars(buf, buf + sizeof buf, v.toSingle(),
+                                       std::chars_format::general, 9)
+                       : std::to_chars(buf, buf + sizeof buf, v.toDouble(),
+                                       std::chars_format::general, 17);
+    return std::string(buf, r.ptr);
+}
+
+// The whole text as a float or double. Values too small to be normal are kept as they are
+// (strtod calls them a range error); a comma stands for the point, as a file written under
+// such a locale has it.
+template <typename T>
+bool readNumber(std::string_view text, T& out) {
+    std::string s(text);
+    if (s.find('.') == std::string::npos) std::replace(s.begin(), s.end(), ',', '.');
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    while (first != last && (*first == ' ' || *first == '\t')) ++first;
+    if (first != last && *first == '+') ++first;
+    const auto r = std::from_chars(first, last, out);
+    return r.ec == std::errc() && r.ptr == last;
 }
 
 std::string trim(std::string_view s) {
@@ -86,9 +106,13 @@ bool parseTyped(std::string_view rest, Variant& out) {
             if (l < INT32_MIN || l > INT32_MAX) return false;
             out = Variant(static_cast<std::int32_t>(l));
         } else if (type == "Single") {
-            out = Variant(std::stof(std::string(value)));
+            float f = 0;
+            if (!readNumber(trim(value), f)) return false;
+            out = Variant(f);
         } else if (type == "Double") {
-            out = Variant(std::stod(std::string(value)));
+            double d = 0;
+            if (!readNumber(trim(value), d)) return false;
+            out = Variant(d);
         } else if (type == "Bytes") {
             ByteArray b;
             std::string v = trim(value);
@@ -103,6 +127,18 @@ bool parseTyped(std::string_view rest, Variant& out) {
         return false;
     }
     return true;
+}
+
+// A key is written bare unless the bare form would read back as something else: empty, with
+// blanks at either end (the reader trims them), starting with "#" (a comment) or a quote,
+// holding " =" (where the reader splits), or a control character.
+bool needsQuotes(std::string_view key) {
+    if (key.empty() || key.front() == '#' || key.front() == '"' || key.front() == ' ' ||
+        key.front() == '\t' || key.back() == ' ' || key.back() == '\t')
+        return true;
+    if (key.find(" =") != std::string_view::npos) return true;
+    return std::any_of(key.begin(), key.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 }  // namespace
@@ -173,38 +209,40 @@ bool unquoteText(std::string_view line, std::size_t& pos, std::string& out) {
 }
 
 Variant TextPropertyBag::read(std::string_view key, const Variant& defaultValue) {
-    for (const auto& [k, v] : entries_)
-        if (k == key) return v;
-    return defaultValue;
+    auto it = index_.find(std::string(key));
+    return it == index_.end() ? defaultValue : entries_[it->second].second;
 }
 
 void TextPropertyBag::write(std::string_view key, const Variant& value, const Variant& defaultValue) {
     if (sameValue(value, defaultValue)) {
-        std::erase_if(entries_, [key](const auto& e) { return e.first == key; });
+        auto it = index_.find(std::string(key));
+        if (it == index_.end()) return;
+        const std::size_t at = it->second;
+        index_.erase(it);
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
+        for (std::size_t i = at; i < entries_.size(); ++i) index_[entries_[i].first] = i;
         return;
     }
     set(key, value);
 }
 
 void TextPropertyBag::set(std::string_view key, Variant value) {
-    for (auto& [k, v] : entries_) {
-        if (k == key) {
-            v = std::move(value);
-            return;
-        }
+    auto [it, added] = index_.try_emplace(std::string(key), entries_.size());
+    if (!added) {
+        entries_[it->second].second = std::move(value);
+        return;
     }
     entries_.emplace_back(std::string(key), std::move(value));
 }
 
 bool TextPropertyBag::contains(std::string_view key) const {
-    return std::any_of(entries_.begin(), entries_.end(),
-                       [key](const auto& e) { return e.first == key; });
+    return index_.contains(std::string(key));
 }
 
 std::string TextPropertyBag::serialize() const {
     std::string out;
     for (const auto& [k, v] : entries_) {
-        out += k;
+        out += needsQuotes(k) ? quoteText(k) : k;
         out += " = ";
         out += typeName(v.type());
         switch (v.type()) {
@@ -231,10 +269,20 @@ TextPropertyBag TextPropertyBag::parse(std::string_view text) {
             text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
         start = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        std::size_t eq = line.find(" = ");
-        if (line.empty() || line[0] == '#' || eq == std::string_view::npos) continue;
+        if (line.empty() || line[0] == '#') continue;
+        std::string key;
+        std::string_view rest;
+        std::size_t pos = 0;
+        if (line[0] == '"' && unquoteText(line, pos, key) && line.substr(pos).starts_with(" = ")) {
+            rest = line.substr(pos + 3);
+        } else {
+            std::size_t eq = line.find(" = ");
+            if (eq == std::string_view::npos) continue;
+            key = trim(line.substr(0, eq));
+            rest = line.substr(eq + 3);
+        }
         Variant v;
-        if (parseTyped(line.substr(eq + 3), v)) bag.set(trim(line.substr(0, eq)), std::move(v));
+        if (parseTyped(rest, v)) bag.set(key, std::move(v));
     }
     return bag;
 }
@@ -252,10 +300,23 @@ void TextPropertyBag::saveFile(const std::filesystem::path& path) const {
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view content) {
-    std::filesystem::path tmp = path;
-    tmp += ".tmp-" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + tmp.string());
+    // The temporary file gets a name nobody can guess and is created new, never through a
+    // link: a link planted at a known name would otherwise have this writer (perhaps root)
+    // write, chmod and chown the file it points at.
+    std::filesystem::path tmp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        std::uint64_t r = 0;
+        if (::getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r))
+            throw std::system_error(errno, std::generic_category(), "getrandom");
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(r));
+        tmp = path;
+        tmp += suffix;
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && (errno != EEXIST || attempt >= 16))
+            throw std::system_error(errno, std::generic_category(), "create " + tmp.string());
+    }
     // The replacement keeps who may read the file: the old file's mode and owner, or 0644 for
     // a new one, whatever the writer's umask (a store others cannot read would hide the
     // installed version from them).

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "automation/Variant.h"
@@ -35,9 +36,14 @@ public:
     const std::vector<std::pair<std::string, Variant>>& entries() const { return entries_; }
     void set(std::string_view key, Variant value);
     bool contains(std::string_view key) const;
-    void clear() { entries_.clear(); }
+    void clear() {
+        entries_.clear();
+        index_.clear();
+    }
 
-    // One entry a line: Key = Type Value. Lines this format does not know are skipped.
+    // One entry a line: Key = Type Value. A key that would not read back bare (empty, starting
+    // with "#" or a quote, holding " =", blanks at its ends, control characters) is written as
+    // a quoted text. Lines this format does not know are skipped.
     std::string serialize() const;
     static TextPropertyBag parse(std::string_view text);
 
@@ -48,6 +54,7 @@ public:
 
 private:
     std::vector<std::pair<std::string, Variant>> entries_;
+    std::unordered_map<std::string, std::size_t> index_;  // key -> its place in entries_
 };
 
 // Text escapes used by the bag format (also usable by form files holding several bags).
@@ -55,7 +62,8 @@ std::string quoteText(std::string_view text);
 // Reads a quoted text starting at pos (at the opening quote); advances pos past the closing
 // quote. Returns false on malformed input.
 bool unquoteText(std::string_view line, std::size_t& pos, std::string& out);
-// Writes a file atomically: a temporary file beside it, flushed, then renamed over it.
+// Writes a file atomically: a temporary file of an unguessable name beside it, created new
+// (never through a link), flushed, then renamed over it.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace carvo

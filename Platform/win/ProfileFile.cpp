@@ -1,16 +1,21 @@
 #include "win/ProfileFile.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
 
 #include "win/TextCodec.h"
+#include "win/UniqueFd.h"
 
 namespace carvo {
 
 namespace {
 
 // A profile file bigger than this is not a profile file; it reads as missing.
-constexpr std::uintmax_t kMaxProfileBytes = 4u * 1024 * 1024;
+constexpr std::size_t kMaxProfileBytes = 4u * 1024 * 1024;
 
 std::string_view trim(std::string_view s) {
     constexpr std::string_view blanks = " \t\r\f\v";
@@ -46,16 +51,23 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
     return std::nullopt;
 }
 
+// Opened without blocking, so that a FIFO or a device in the file's place reads as missing
+// instead of hanging the reader.
 std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
-    auto size = std::filesystem::file_size(file, ec);
-    if (ec || size > kMaxProfileBytes) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) return std::nullopt;
-    return text;
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return text;
+        if (text.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) return std::nullopt;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
 }
 
 }  // namespace
@@ -63,7 +75,13 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
 std::string profileStringFromText(std::string_view text, std::string_view section,
                                   std::string_view key, std::string_view defaultValue,
                                   std::size_t maxChars) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    std::string decoded;
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        decoded = utf16ToUtf8(text.substr(2), text.front() == '\xFE');
+        text = decoded;
+    }
     std::string_view result = defaultValue;
     if (auto value = findValue(text, section, key)) {
         result = *value;

@@ -7,8 +7,9 @@
 //   - the default is returned when the file, the section or the key is missing, and ""
 //     for a key that is present with an empty value;
 //   - the result holds at most maxChars characters (UTF-8 characters, never half of one);
-//   - CRLF line ends and a UTF-8 byte-order mark are accepted.
-// The file is UTF-8.
+//   - CRLF line ends are accepted.
+// The file is UTF-8, with or without a byte-order mark, or UTF-16 (either byte order) with
+// one, as editors on the platform save it.
 
 #include <cstddef>
 #include <filesystem>

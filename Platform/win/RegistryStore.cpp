@@ -24,9 +24,10 @@ constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Reads the whole file through a read-only descriptor. nullopt with errno ENOENT when the file
-// is missing; throws std::system_error on any other failure.
+// is missing; throws std::system_error on any other failure. Opened without blocking, so that a
+// FIFO in the store's place is refused instead of hanging the reader.
 std::optional<std::string> readStoreFile(const std::filesystem::path& path) {
-    carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
         throw std::system_error(errno, std::generic_category(), "open " + path.string());
@@ -307,108 +308,250 @@ RegValue RegValue::binary(std::vector<std::uint8_t> bytes) {
 
 // ---- RegistryData
 
+namespace {
+
+// A key line this reader understands: the normalised path, or "" for any other line.
+std::string keyLinePath(std::string_view line) {
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return {};
+    std::string_view path = line.substr(1, line.size() - 2);
+    // "[-key]" asks an import to delete the key; a store keeps nothing for it.
+    if (path.empty() || path.front() == '-' || hasLineBreakOrNul(path)) return {};
+    return normalisePath(path);
+}
+
+}  // namespace
+
 RegistryData RegistryData::parse(std::string_view text) {
-    std::string converted;
+    RegistryData data;
     if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3);
+        data.bom_ = text.substr(0, 3);
+        data.text_ = text.substr(3);
     } else if (text.starts_with("\xFF\xFE")) {
         // A file saved by an editor that keeps the exports' own UTF-16.
-        text.remove_prefix(2);
-        converted = utf16leToUtf8(std::vector<std::uint8_t>(text.begin(), text.end()));
-        text = converted;
+        data.utf16_ = true;
+        data.text_ = utf16ToUtf8(text.substr(2), false);
+    } else {
+        data.text_ = text;
     }
+    const std::string_view all = data.text_;
+    auto lineAt = [&](std::size_t begin) {
+        std::size_t nl = all.find('\n', begin);
+        return nl == std::string_view::npos ? all.size() : nl + 1;
+    };
+    // A line's text without its end and the blanks around it.
+    auto content = [&](std::size_t begin, std::size_t end) {
+        std::string_view s = all.substr(begin, end - begin);
+        if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
+        return trim(s);
+    };
+    if (std::size_t first = lineAt(0); first >= 2 && all.substr(first - 2, 2) == "\r\n")
+        data.eol_ = "\r\n";
 
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        std::size_t nl = text.find('\n');
-        lines.push_back(text.substr(0, nl));
-        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-    }
+    Slot* current = nullptr;
+    for (std::size_t begin = 0; begin < all.size();) {
+        Line line;
+        line.begin = begin;
+        line.end = lineAt(begin);
+        begin = line.end;
+        const std::string_view t = content(line.begin, line.end);
+        const std::size_t index = data.lines_.size();
 
-    RegistryData data;
-    Key* current = nullptr;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view line = trim(lines[i]);
-        if (line.empty() || line.front() == ';') continue;
-        if (line.front() == '[') {
+        if (t.empty() || t.front() == ';') {
+            line.kind = t.empty() ? LineKind::Blank : LineKind::Kept;
+            data.lines_.push_back(std::move(line));
+            continue;
+        }
+        if (t.front() == '[') {
             current = nullptr;
-            if (line.back() != ']') continue;
-            std::string_view path = line.substr(1, line.size() - 2);
-            // "[-key]" asks an import to delete the key; a store keeps nothing for it.
-            if (path.empty() || path.front() == '-' || hasLineBreakOrNul(path)) continue;
-            if (normalisePath(path).empty()) continue;
-            current = &data.createKey(path);
+            line.kind = LineKind::Foreign;
+            if (std::string path = keyLinePath(t); !path.empty()) {
+                current = &data.createSlot(path, false);
+                current->inText = true;
+                current->listed = true;
+                current->insertAfter = index;
+                line.kind = LineKind::Key;
+                line.key = foldCase(path);
+            }
+            data.lines_.push_back(std::move(line));
             continue;
         }
 
         std::string name;
-        std::size_t pos = 0;
-        if (line.front() == '@') {
-            pos = 1;
-        } else if (line.front() == '"') {
-            pos = readQuoted(line, 1, name);
-            if (pos == std::string_view::npos) continue;
-        } else {
-            continue;
+        std::size_t pos = std::string_view::npos;
+        if (t.front() == '@') pos = 1;
+        else if (t.front() == '"') pos = readQuoted(t, 1, name);
+        std::string_view rest;
+        if (pos != std::string_view::npos) {
+            rest = trim(t.substr(pos));
+            if (!rest.empty() && rest.front() == '=') rest = trim(rest.substr(1));
+            else pos = std::string_view::npos;
         }
-        std::string_view rest = trim(line.substr(pos));
-        if (rest.empty() || rest.front() != '=') continue;
-        rest = trim(rest.substr(1));
-
-        // Hex values go on over lines that end in a backslash.
+        // Hex values go on over lines that end in a backslash (never into the next key).
         std::string joined;
-        if (rest.starts_with("hex")) {
+        if (pos != std::string_view::npos && rest.starts_with("hex") && rest.back() == '\\') {
             joined = rest;
-            while (!joined.empty() && joined.back() == '\\' && i + 1 < lines.size()) {
+            while (!joined.empty() && joined.back() == '\\' && begin < all.size()) {
+                const std::size_t next = lineAt(begin);
+                const std::string_view more = content(begin, next);
+                if (!more.empty() && more.front() == '[') break;
                 joined.pop_back();
-                joined += trim(lines[++i]);
+                joined += more;
+                line.end = begin = next;
             }
             rest = joined;
         }
         RegValue value;
-        if (current == nullptr || !parseValue(rest, value)) continue;
-        if (hasLineBreakOrNul(name)) continue;
-        auto it = std::find_if(current->values.begin(), current->values.end(),
-                               [&](const auto& p) { return foldCase(p.first) == foldCase(name); });
-        if (it != current->values.end()) it->second = std::move(value);
-        else current->values.emplace_back(std::move(name), std::move(value));
+        const bool understood = current != nullptr && pos != std::string_view::npos &&
+                                !hasLineBreakOrNul(name) && parseValue(rest, value);
+        if (!understood) {
+            line.kind = LineKind::Unknown;
+            if (current != nullptr) {
+                ++current->unknown;
+                current->insertAfter = index;
+            }
+            data.lines_.push_back(std::move(line));
+            continue;
+        }
+        line.kind = LineKind::Value;
+        current->insertAfter = index;
+        auto [it, added] = current->byName.try_emplace(foldCase(name), current->key.values.size());
+        if (added) {
+            current->key.values.emplace_back(std::move(name), std::move(value));
+            current->line.push_back(index);
+            current->changed.push_back(false);
+        } else {
+            // The later line wins; the earlier one stays in the file, overridden as before.
+            line.shadows = current->line[it->second];
+            current->key.values[it->second].second = std::move(value);
+            current->line[it->second] = index;
+            current->changed[it->second] = false;
+        }
+        data.lines_.push_back(std::move(line));
     }
     return data;
 }
 
 std::string RegistryData::serialize() const {
-    std::string out(kHeader);
-    out += "\n\n";
-    for (const auto& [folded, key] : keys_) {
-        out += '[';
-        out += key.path;
-        out += "]\n";
-        for (const auto& [name, value] : key.values) {
-            writeValue(out, name, value);
-            out += '\n';
+    const std::string_view all = text_;
+    using Value = std::pair<std::string, RegValue>;
+    // What becomes of each line read: Value lines go unless a live value claims them.
+    enum class Fate : std::uint8_t { Keep, Drop, Rewrite };
+    std::vector<Fate> fate(lines_.size(), Fate::Keep);
+    std::vector<const Value*> rewrite(lines_.size(), nullptr);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].kind == LineKind::Value) fate[i] = Fate::Drop;
+    std::vector<std::pair<std::size_t, const Value*>> inserts;  // after which line, what
+    std::vector<const Slot*> newBlocks;
+    for (const auto& [folded, slot] : keys_) {
+        if (!slot.inText) {
+            if (slot.listed) newBlocks.push_back(&slot);
+            continue;
         }
-        out += '\n';
+        for (std::size_t i = 0; i < slot.key.values.size(); ++i) {
+            const std::size_t at = slot.line[i];
+            if (at == kNone) {
+                inserts.emplace_back(slot.insertAfter, &slot.key.values[i]);
+                continue;
+            }
+            fate[at] = slot.changed[i] ? Fate::Rewrite : Fate::Keep;
+            rewrite[at] = &slot.key.values[i];
+            for (std::size_t p = lines_[at].shadows; p != kNone; p = lines_[p].shadows)
+                fate[p] = Fate::Keep;
+        }
     }
-    return out;
+    std::stable_sort(inserts.begin(), inserts.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    std::string out;
+    out.reserve(text_.size() + 64);
+    auto endLine = [&] {
+        if (!out.empty() && out.back() != '\n') out += eol_;
+    };
+    auto putValue = [&](const Value& v) {
+        std::string one;
+        writeValue(one, v.first, v.second);
+        if (eol_ != "\n") {
+            for (std::size_t p = 0; (p = one.find('\n', p)) != std::string::npos; p += 2)
+                one.replace(p, 1, eol_);
+        }
+        out += one;
+    };
+    if (lines_.empty()) {
+        out += kHeader;
+        out += eol_;
+        out += eol_;
+    }
+    auto nextInsert = inserts.begin();
+    bool inDeletedKey = false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        const std::string_view raw = all.substr(line.begin, line.end - line.begin);
+        switch (line.kind) {
+            case LineKind::Key: {
+                auto it = keys_.find(line.key);
+                inDeletedKey = it == keys_.end() || !it->second.inText;
+                break;
+            }
+            case LineKind::Foreign: inDeletedKey = false; break;
+            default: break;
+        }
+        // A deleted key takes its values, its unknown lines and its blank lines with it; the
+        // comments stay.
+        bool keep = true;
+        if (line.kind == LineKind::Value) keep = fate[i] != Fate::Drop;
+        else if (line.kind != LineKind::Kept && line.kind != LineKind::Foreign) keep = !inDeletedKey;
+        if (keep && fate[i] == Fate::Rewrite) {
+            putValue(*rewrite[i]);
+            const bool crlf = raw.ends_with("\r\n");
+            if (raw.ends_with('\n')) out += crlf ? "\r\n" : "\n";
+        } else if (keep) {
+            out += raw;
+        }
+        for (; nextInsert != inserts.end() && nextInsert->first == i; ++nextInsert) {
+            endLine();
+            putValue(*nextInsert->second);
+            out += eol_;
+        }
+    }
+    for (const Slot* slot : newBlocks) {
+        endLine();
+        out += '[';
+        out += slot->key.path;
+        out += ']';
+        out += eol_;
+        for (const auto& v : slot->key.values) {
+            putValue(v);
+            out += eol_;
+        }
+        out += eol_;
+    }
+    if (!utf16_) return bom_ + out;
+    std::vector<std::uint8_t> wide = utf8ToUtf16le(out);
+    std::string file = "\xFF\xFE";
+    file.append(wide.begin(), wide.end());
+    return file;
+}
+
+const RegistryData::Slot* RegistryData::findSlot(std::string_view keyPath) const {
+    auto it = keys_.find(foldCase(normalisePath(keyPath)));
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
+RegistryData::Slot* RegistryData::findSlot(std::string_view keyPath) {
+    auto it = keys_.find(foldCase(normalisePath(keyPath)));
+    return it == keys_.end() ? nullptr : &it->second;
 }
 
 const RegistryData::Key* RegistryData::findKey(std::string_view keyPath) const {
-    auto it = keys_.find(foldCase(normalisePath(keyPath)));
-    return it == keys_.end() ? nullptr : &it->second;
-}
-
-RegistryData::Key* RegistryData::findKeyMutable(std::string_view keyPath) {
-    auto it = keys_.find(foldCase(normalisePath(keyPath)));
-    return it == keys_.end() ? nullptr : &it->second;
+    const Slot* slot = findSlot(keyPath);
+    return slot == nullptr ? nullptr : &slot->key;
 }
 
 const RegValue* RegistryData::find(std::string_view keyPath, std::string_view valueName) const {
-    const Key* key = findKey(keyPath);
-    if (key == nullptr) return nullptr;
-    std::string folded = foldCase(valueName);
-    for (const auto& [name, value] : key->values)
-        if (foldCase(name) == folded) return &value;
-    return nullptr;
+    const Slot* slot = findSlot(keyPath);
+    if (slot == nullptr) return nullptr;
+    auto it = slot->byName.find(foldCase(valueName));
+    return it == slot->byName.end() ? nullptr : &slot->key.values[it->second].second;
 }
 
 bool RegistryData::keyExists(std::string_view keyPath) const {
@@ -419,60 +562,98 @@ bool RegistryData::keyExists(std::string_view keyPath) const {
     return it != keys_.end() && it->first.starts_with(folded + '\\');
 }
 
-RegistryData::Key& RegistryData::createKey(std::string_view keyPath) {
+RegistryData::Slot& RegistryData::createSlot(std::string_view keyPath, bool listParents) {
     if (hasLineBreakOrNul(keyPath)) throw std::invalid_argument("registry key path with a line break");
     std::string path = normalisePath(keyPath);
     if (path.empty()) throw std::invalid_argument("empty registry key path");
+    if (path.front() == '-')
+        throw std::invalid_argument("registry key path starting with '-' reads as a deletion");
+    // Folding keeps every byte's place, so the parents' folded paths are prefixes of this one.
+    const std::string folded = foldCase(path);
     // Parents first, as an import creates them.
-    Key* key = nullptr;
+    Slot* slot = nullptr;
     std::size_t pos = 0;
     while (true) {
         std::size_t cut = path.find('\\', pos);
-        std::string prefix = path.substr(0, cut);
-        auto [it, added] = keys_.try_emplace(foldCase(prefix));
-        if (added) it->second.path = prefix;
-        key = &it->second;
+        auto [it, added] = keys_.try_emplace(folded.substr(0, cut));
+        if (added) {
+            it->second.key.path = path.substr(0, cut);
+            it->second.listed = listParents;
+        }
+        slot = &it->second;
         if (cut == std::string::npos) break;
         pos = cut + 1;
     }
-    return *key;
+    return *slot;
+}
+
+const RegistryData::Key& RegistryData::createKey(std::string_view keyPath) {
+    Slot& slot = createSlot(keyPath, true);
+    slot.listed = true;
+    return slot.key;
 }
 
 void RegistryData::setValue(std::string_view keyPath, std::string_view valueName, RegValue value) {
     if (hasLineBreakOrNul(valueName)) throw std::invalid_argument("registry value name with a line break");
-    Key& key = createKey(keyPath);
-    std::string folded = foldCase(valueName);
-    for (auto& [name, v] : key.values) {
-        if (foldCase(name) == folded) {
-            v = std::move(value);
-            return;
-        }
+    Slot& slot = createSlot(keyPath, true);
+    slot.listed = true;
+    auto [it, added] = slot.byName.try_emplace(foldCase(valueName), slot.key.values.size());
+    if (added) {
+        slot.key.values.emplace_back(std::string(valueName), std::move(value));
+        slot.line.push_back(kNone);
+        slot.changed.push_back(false);
+        return;
     }
-    key.values.emplace_back(std::string(valueName), std::move(value));
+    RegValue& old = slot.key.values[it->second].second;
+    if (old == value) return;
+    old = std::move(value);
+    slot.changed[it->second] = true;
 }
 
 bool RegistryData::deleteValue(std::string_view keyPath, std::string_view valueName) {
-    Key* key = findKeyMutable(keyPath);
-    if (key == nullptr) return false;
-    std::string folded = foldCase(valueName);
-    auto n = std::erase_if(key->values, [&](const auto& p) { return foldCase(p.first) == folded; });
-    return n > 0;
+    Slot* slot = findSlot(keyPath);
+    if (slot == nullptr) return false;
+    auto it = slot->byName.find(foldCase(valueName));
+    if (it == slot->byName.end()) return false;
+    const std::size_t at = it->second;
+    slot->byName.erase(it);
+    const auto offset = static_cast<std::ptrdiff_t>(at);
+    slot->key.values.erase(slot->key.values.begin() + offset);
+    slot->line.erase(slot->line.begin() + offset);
+    slot->changed.erase(slot->changed.begin() + offset);
+    for (std::size_t i = at; i < slot->key.values.size(); ++i)
+        slot->byName[foldCase(slot->key.values[i].first)] = i;
+    return true;
 }
 
 bool RegistryData::deleteKey(std::string_view keyPath) {
     std::string folded = foldCase(normalisePath(keyPath));
     if (folded.empty()) return false;
-    std::string below = folded + '\\';
-    auto n = std::erase_if(keys_, [&](const auto& p) {
-        return p.first == folded || p.first.starts_with(below);
-    });
+    std::size_t n = keys_.erase(folded);
+    const std::string below = folded + '\\';
+    auto it = keys_.lower_bound(below);
+    while (it != keys_.end() && it->first.starts_with(below)) {
+        it = keys_.erase(it);
+        ++n;
+    }
     return n > 0;
+}
+
+bool RegistryData::deleteEmptyKey(std::string_view keyPath) {
+    std::string folded = foldCase(normalisePath(keyPath));
+    auto it = keys_.find(folded);
+    if (it == keys_.end() || !it->second.key.values.empty() || it->second.unknown != 0)
+        return false;
+    auto below = keys_.lower_bound(folded + '\\');
+    if (below != keys_.end() && below->first.starts_with(folded + '\\')) return false;
+    keys_.erase(it);
+    return true;
 }
 
 std::vector<const RegistryData::Key*> RegistryData::keys() const {
     std::vector<const Key*> out;
     out.reserve(keys_.size());
-    for (const auto& [folded, key] : keys_) out.push_back(&key);
+    for (const auto& [folded, slot] : keys_) out.push_back(&slot.key);
     return out;
 }
 
@@ -542,9 +723,14 @@ void RegistryStore::update(const std::function<void(RegistryData&)>& change) {
 
     std::filesystem::path lockPath = file_;
     lockPath += ".lock";
-    carvo::UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    // Never through a link: a privileged writer would create or lock whatever it points at.
+    carvo::UniqueFd lock(
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
     if (lock.get() < 0)
         throw std::system_error(errno, std::generic_category(), "open " + lockPath.string());
+    struct stat lockStat {};
+    if (::fstat(lock.get(), &lockStat) != 0 || !S_ISREG(lockStat.st_mode))
+        throw std::system_error(EINVAL, std::generic_category(), "not a file " + lockPath.string());
     while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR)
             throw std::system_error(errno, std::generic_category(), "lock " + lockPath.string());

@@ -16,7 +16,8 @@
 // terminators, which is what a program reading the registry through narrow calls receives
 // (bytes of such a value that are not UTF-8 are written to the file as U+FFFD).
 // Key paths start with the root's full name and are compared without regard to case (ASCII and
-// Latin-1 letters). Lines the format does not know are skipped, never fatal.
+// Latin-1 letters). Lines the format does not know are skipped, never fatal, and a write keeps
+// them where they stand.
 //
 // Readers open the file read-only, so a store the user may not write still reads. Writers take
 // an exclusive lock on a lock file beside the store, re-read it under the lock, and replace it
@@ -30,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -76,6 +78,12 @@ struct RegValue {
 
 // Keys and their values in memory. Key paths and value names are kept in the case first seen;
 // lookups ignore case. "" names the default value (@).
+//
+// Data read from a file keeps that file's text: serialize() gives back every line that no edit
+// touched, byte for byte and in place (comments, value forms and key lines this reader does not
+// understand, other programs' keys). A changed value is rewritten on its own line, a new value
+// goes at the end of its key's block, a new key at the end of the file, and a removed key or
+// value takes only its own lines with it.
 class RegistryData {
 public:
     struct Key {
@@ -93,22 +101,55 @@ public:
     bool keyExists(std::string_view keyPath) const;
 
     // Creates the key and its missing parents. Throws std::invalid_argument for a path that is
-    // empty or holds a line break or NUL.
-    Key& createKey(std::string_view keyPath);
+    // empty, holds a line break or NUL, or starts with "-" (the file would read it as a
+    // request to delete the key).
+    const Key& createKey(std::string_view keyPath);
     // Creates the key as needed; replaces a value of the same name. Throws
     // std::invalid_argument for a name holding a line break or NUL.
     void setValue(std::string_view keyPath, std::string_view valueName, RegValue value);
     // Return whether something was removed. deleteKey removes the sub-keys too.
     bool deleteValue(std::string_view keyPath, std::string_view valueName);
     bool deleteKey(std::string_view keyPath);
+    // Removes the key only when it holds no value, no sub-key and no line of the file that this
+    // reader does not understand (another program's data in a form it does not know).
+    bool deleteEmptyKey(std::string_view keyPath);
 
     // Keys in tree order (a parent before its sub-keys).
     std::vector<const Key*> keys() const;
     bool empty() const { return keys_.empty(); }
 
 private:
-    Key* findKeyMutable(std::string_view keyPath);
-    std::map<std::string, Key> keys_;  // by folded, normalised path
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    struct Slot {
+        Key key;
+        std::unordered_map<std::string, std::size_t> byName;  // folded name -> index in values
+        std::vector<std::size_t> line;  // per value: its line in the text read, or kNone
+        std::vector<bool> changed;      // per value: no longer what that line says
+        bool inText = false;      // the key's blocks in the text read are still its own
+        bool listed = false;      // written as a block of its own when not in the text
+        std::size_t unknown = 0;  // lines of its blocks that this reader does not understand
+        std::size_t insertAfter = kNone;  // new values go after this line
+    };
+    enum class LineKind : std::uint8_t { Kept, Blank, Key, Value, Unknown, Foreign };
+    struct Line {
+        std::size_t begin = 0;  // in text_, the line end included
+        std::size_t end = 0;
+        LineKind kind = LineKind::Kept;
+        std::size_t shadows = kNone;  // a Value line: an earlier line of the same value
+        std::string key;              // a Key line: the folded path
+    };
+
+    const Slot* findSlot(std::string_view keyPath) const;
+    Slot* findSlot(std::string_view keyPath);
+    // The key and its missing parents; new parents are listed when listParents is set.
+    Slot& createSlot(std::string_view keyPath, bool listParents);
+
+    std::map<std::string, Slot> keys_;  // by folded, normalised path
+    std::string text_;                  // the text read, as UTF-8 without its byte-order mark
+    std::string bom_;                   // the UTF-8 byte-order mark the file started with
+    bool utf16_ = false;                // the file was UTF-16LE, and is written back so
+    std::string eol_ = "\n";            // the line end of new lines: the file's own
+    std::vector<Line> lines_;
 };
 
 class RegistryStore;

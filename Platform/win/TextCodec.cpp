@@ -59,11 +59,14 @@ void appendUnit(std::vector<std::uint8_t>& out, char32_t unit) {
 
 }  // namespace
 
-std::string utf16leToUtf8(const std::vector<std::uint8_t>& bytes) {
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     std::string out;
-    std::size_t units = bytes.size() / 2;
+    out.reserve(bytes.size());
+    const std::size_t units = bytes.size() / 2;
     auto unit = [&](std::size_t i) -> char32_t {
-        return static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        const auto a = static_cast<unsigned char>(bytes[2 * i]);
+        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return bigEndian ? static_cast<char32_t>(a << 8 | b) : static_cast<char32_t>(b << 8 | a);
     };
     for (std::size_t i = 0; i < units; ++i) {
         char32_t u = unit(i);
@@ -79,6 +82,11 @@ std::string utf16leToUtf8(const std::vector<std::uint8_t>& bytes) {
     }
     if (bytes.size() % 2 != 0) appendUtf8(out, kReplacement);
     return out;
+}
+
+std::string utf16leToUtf8(const std::vector<std::uint8_t>& bytes) {
+    return utf16ToUtf8(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), false);
 }
 
 std::vector<std::uint8_t> utf8ToUtf16le(std::string_view text) {

@@ -9,7 +9,9 @@
 
 namespace carvo {
 
-// UTF-16LE bytes to UTF-8. Lone surrogates and an odd last byte become U+FFFD.
+// UTF-16 bytes (little- or big-endian) to UTF-8. Lone surrogates and an odd last byte become
+// U+FFFD.
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string utf16leToUtf8(const std::vector<std::uint8_t>& bytes);
 // UTF-8 to UTF-16LE bytes. Each byte that does not start a valid sequence becomes U+FFFD.
 std::vector<std::uint8_t> utf8ToUtf16le(std::string_view text);
