@@ -19,6 +19,11 @@ TEST(PropertyBag, RoundTripsAwkwardTextAndEveryTypeThroughAFile) {
     bag.write("Single", 1.25f, 0.0f);
     bag.write("Double", 0.1, 0.0);
     bag.write("Bytes", ByteArray{0, 255, 16}, ByteArray{});
+    // Numbers too small to be normal, and keys that would read back as something else bare.
+    bag.write("Tiny", 1e-40f, 0.0f);
+    bag.write("Tinier", 5e-324, 0.0);
+    for (const char* key : {"#hash", "a =", "a = b", " padded ", "", "\"q\"", "x\ny"})
+        bag.write(key, std::int32_t{1}, std::int32_t{0});
     auto path = std::filesystem::temp_directory_path() / ("bag-" + std::to_string(::getpid()));
     bag.saveFile(path);
     auto again = TextPropertyBag::loadFile(path);
@@ -50,6 +55,18 @@ TEST(PropertyBag, MalformedLinesAreSkipped) {
 
 TEST(PropertyBag, MissingFileIsAnError) {
     EXPECT_THROW(TextPropertyBag::loadFile("/nonexistent/dir/bag"), std::runtime_error);
+}
+
+TEST(AtomicWrite, NeverWritesThroughALinkAtTheOldTemporaryName) {
+    auto dir = std::filesystem::temp_directory_path() / ("atomic-link-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::path planted = dir / "bag";
+    planted += ".tmp-" + std::to_string(::getpid());
+    std::filesystem::create_symlink(dir / "victim", planted);
+    writeFileAtomically(dir / "bag", "a");
+    EXPECT_FALSE(std::filesystem::exists(dir / "victim"));
+    EXPECT_TRUE(std::filesystem::is_symlink(planted));
+    std::filesystem::remove_all(dir);
 }
 
 TEST(AtomicWrite, KeepsWhoMayReadTheFileWhateverTheWritersUmask) {

@@ -62,6 +62,15 @@ TEST(FormFile, BlocksOfBagsRoundTripAnyText) {
     EXPECT_EQ(again.controls[0].bag.entries(), form.controls[0].bag.entries());
     EXPECT_EQ(again.controls[1].bag.entries(), form.controls[1].bag.entries());
     EXPECT_EQ(FormFile::parse("").controls.size(), 0u);
+
+    // Keys and numbers a bag alone could not have brought back, inside a block.
+    FormFile odd;
+    odd.controls.push_back({"Carvo.DownLoad", "dl9", {}});
+    odd.controls[0].bag.set("#x", 1e-40f);
+    odd.controls[0].bag.set("End", 5e-324);
+    odd.controls[0].bag.set(" k =", "v");
+    EXPECT_EQ(FormFile::parse(odd.serialize()).controls.at(0).bag.entries(),
+              odd.controls[0].bag.entries());
 }
 
 TEST(FormFile, MalformedFilesAreRefusedWithTheirLine) {

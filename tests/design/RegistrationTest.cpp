@@ -37,14 +37,28 @@ std::string text(const RegistryStore& store, const std::string& key, const std::
     return s;
 }
 
-// A store as a machine has it before we come: the updater's version, another program's class.
+// A store as a machine has it before we come, edited by hand: the updater's version, another
+// program's class, a comment, value forms and a key line the store does not understand.
 std::filesystem::path machineStore(const ScratchFolder& dir) {
     auto path = dir / "registry.reg";
-    RegistryStore s(path);
-    s.setValue("HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version", "Version", RegValue::sz("3"));
-    s.setValue(R + "CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32", "",
-               RegValue::sz("/usr/lib/outro.so"));
-    s.setValue(R + ".txt", "", RegValue::sz("txtfile"));
+    storeBytes(path,
+               "Windows Registry Editor Version 5.00\r\n\r\n"
+               "; mantido à mão\r\n"
+               "[HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version]\r\n"
+               "\"Version\"=\"3\"\r\n"
+               "\"Build\"=dword:123456789\r\n"
+               "\"Raw\"=hex:zz\r\n"
+               "\"Plain\"=unquoted\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\Software\\Outro] ; another vendor's\r\n"
+               "\"Key\"=\"value\"\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{11111111-2222-3333-4444-555555555555}"
+               "\\InprocServer32]\r\n"
+               "@=\"/usr/lib/outro.so\"\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt]\r\n"
+               "@=\"txtfile\"\r\n"
+               // Nothing the store understands, but not ours to remove when it empties.
+               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib]\r\n"
+               "\"Other\"=hex(0):zz\r\n");
     return path;
 }
 
@@ -95,6 +109,7 @@ TEST(Registration, UnregisteringGivesTheStoreBackByteForByte) {
     registerServer(store, thisLibraryFile());
     const std::string registered = loadBytes(store);
     EXPECT_NE(registered, before);
+    EXPECT_TRUE(registered.starts_with(before));  // every line kept, in place
     EXPECT_EQ(text(RegistryStore(store), kDownLoadKey + "\\InprocServer32"),
               thisLibraryFile().string());
     registerServer(store, thisLibraryFile());  // again: nothing new

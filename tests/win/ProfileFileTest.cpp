@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TempDir.h"
 #include "win/ProfileFile.h"
@@ -102,6 +103,21 @@ TEST(ProfileFile, ReadsFilesWithCrlfAndByteOrderMark) {
     EXPECT_EQ(readProfileString("MAIN", "OfficialPage", "Não há página...", dir / "none.ini"),
               "Não há página...");
     EXPECT_EQ(readProfileString("MAIN", "OfficialPage", "d", dir.path()), "d");
+    ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0600), 0);  // read as missing, never waited on
+    EXPECT_EQ(readProfileString("MAIN", "OfficialPage", "d", dir / "fifo.ini"), "d");
+
+    // Saved as UTF-16 with a byte-order mark, either way round.
+    for (const bool bigEndian : {false, true}) {
+        std::string wide = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        const auto le = carvo::utf8ToUtf16le("[MAIN]\r\nVersion=2.1 ção\r\n");
+        for (std::size_t i = 0; i < le.size(); i += 2) {
+            wide += static_cast<char>(le[i + (bigEndian ? 1 : 0)]);
+            wide += static_cast<char>(le[i + (bigEndian ? 0 : 1)]);
+        }
+        EXPECT_EQ(readProfileString("MAIN", "Version", "x", dir.write("Update.ini", wide)),
+                  "2.1 ção")
+            << bigEndian;
+    }
 }
 
 TEST(TextCodec, Utf16RoundTripAndRepairs) {

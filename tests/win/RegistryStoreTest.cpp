@@ -153,7 +153,46 @@ TEST(RegistryData, EditsKeysAndValues) {
     EXPECT_THROW(d.setValue("HKEY_CLASSES_ROOT\\A", "x\ny", RegValue::dword(1)),
                  std::invalid_argument);
     EXPECT_THROW(d.setValue("\\\\", "x", RegValue::dword(1)), std::invalid_argument);
+    EXPECT_THROW(d.setValue("\\-HKEY_CLASSES_ROOT\\A", "x", RegValue::dword(1)),  // "[-...]" deletes
+                 std::invalid_argument);
     EXPECT_FALSE(d.keyExists("HKEY_CLASSES_ROOT\\A"));
+}
+
+TEST(RegistryData, EditsTouchOnlyTheirOwnLines) {
+    const std::string before =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\A]\r\n"
+        "\"Keep\" = dword:0000000A \r\n"
+        "\"Change\"=\"old\"\r\n"
+        "\"Gone\"=\"x\"\r\n"
+        "\"Nine\"=dword:123456789\r\n"
+        "; about B\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\B]\r\n"
+        "\"Unquoted\"=text\r\n"
+        "; inside B\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\C] ; not a key line this reader knows\r\n"
+        "\"Blob\"=hex:zz";
+    RegistryData d = RegistryData::parse(before);
+    EXPECT_EQ(d.serialize(), before);
+    d.setValue("HKEY_LOCAL_MACHINE\\A", "Keep", RegValue::dword(10));
+    d.setValue("HKEY_LOCAL_MACHINE\\A", "Change", RegValue::sz("new"));
+    d.setValue("HKEY_LOCAL_MACHINE\\A", "Added", RegValue::dword(1));
+    d.deleteValue("HKEY_LOCAL_MACHINE\\A", "Gone");
+    d.deleteKey("HKEY_LOCAL_MACHINE\\B");
+    d.setValue("HKEY_LOCAL_MACHINE\\D", "", RegValue::sz("d"));
+    EXPECT_FALSE(d.deleteEmptyKey("HKEY_LOCAL_MACHINE\\A"));
+    EXPECT_EQ(d.serialize(),
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\A]\r\n"
+              "\"Keep\" = dword:0000000A \r\n"
+              "\"Change\"=\"new\"\r\n"
+              "\"Nine\"=dword:123456789\r\n"
+              "\"Added\"=dword:00000001\r\n"
+              "; about B\r\n\r\n"
+              "; inside B\r\n"
+              "[HKEY_LOCAL_MACHINE\\C] ; not a key line this reader knows\r\n"
+              "\"Blob\"=hex:zz\r\n"
+              "[HKEY_LOCAL_MACHINE\\D]\r\n@=\"d\"\r\n\r\n");
 }
 
 TEST(RegistryStore, MissingFileKeyAndValue) {
@@ -174,10 +213,12 @@ TEST(RegistryStore, MissingFileKeyAndValue) {
     EXPECT_EQ(store.openKey(kKey).queryValue("Other", v), regerr::FileNotFound);
     EXPECT_EQ(RegKey().queryValue("Version", v), regerr::InvalidHandle);
 
-    // A store path that is a directory opens nothing and throws nothing.
+    // A store path that is a directory or a FIFO opens nothing, throws nothing, never waits.
     RegistryStore dirStore(dir.path());
     EXPECT_EQ(dirStore.openKey(kKey).openStatus(), regerr::CantRead);
     EXPECT_THROW(dirStore.load(), std::system_error);
+    ASSERT_EQ(::mkfifo((dir / "fifo.reg").c_str(), 0600), 0);
+    EXPECT_EQ(RegistryStore(dir / "fifo.reg").openKey(kKey).openStatus(), regerr::CantRead);
 }
 
 TEST(RegistryStore, WritesOnlyWhenSomethingChanges) {
@@ -197,6 +238,22 @@ TEST(RegistryStore, WritesOnlyWhenSomethingChanges) {
     }),
                  std::runtime_error);
     EXPECT_EQ(*store.read(kKey, "Version"), RegValue::sz("2.0"));
+}
+
+// The names a writer used to use beside the store: a link there must never be written through.
+TEST(RegistryStore, LinksPlantedBesideTheStoreAreNotFollowed) {
+    TempDir dir;
+    RegistryStore store(dir / "registry.reg");
+    const auto victim = dir / "victim";
+    std::filesystem::create_symlink(victim, dir / ("registry.reg.tmp-" + std::to_string(::getpid())));
+    store.setValue(kKey, "Version", RegValue::sz("2.0"));
+    EXPECT_EQ(*store.read(kKey, "Version"), RegValue::sz("2.0"));
+    EXPECT_FALSE(std::filesystem::exists(victim));
+
+    std::filesystem::create_symlink(victim, dir / "registry.reg.lock2");
+    std::filesystem::rename(dir / "registry.reg.lock2", dir / "registry.reg.lock");
+    EXPECT_THROW(store.setValue(kKey, "Version", RegValue::sz("3.0")), std::system_error);
+    EXPECT_FALSE(std::filesystem::exists(victim));
 }
 
 TEST(RegistryStore, AStoreTheUserCannotWriteStillReads) {
