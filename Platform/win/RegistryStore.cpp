@@ -92,22 +92,25 @@ bool isTextType(RegType t) {
     return t == RegType::Sz || t == RegType::ExpandSz || t == RegType::MultiSz;
 }
 
-// Quoted text with the format's two escapes. Reads from just after the opening quote; returns
-// the position after the closing quote, or npos when there is none.
-std::size_t readQuoted(std::string_view s, std::size_t pos, std::string& out) {
-    out.clear();
+// The end of a quoted text that starts just before pos: the position after its closing quote,
+// or npos when there is none. The format has two escapes, \\ and \".
+std::size_t skipQuoted(std::string_view s, std::size_t pos) {
     while (pos < s.size()) {
-        char c = s[pos];
-        if (c == '"') return pos + 1;
-        if (c == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"')) {
-            out += s[pos + 1];
-            pos += 2;
-            continue;
-        }
-        out += c;
-        ++pos;
+        if (s[pos] == '"') return pos + 1;
+        pos += s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"') ? 2 : 1;
     }
     return std::string_view::npos;
+}
+
+// The text between the quotes, its escapes taken out.
+std::string unescapeQuoted(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t pos = 0; pos < s.size(); ++pos) {
+        if (s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"')) ++pos;
+        out += s[pos];
+    }
+    return out;
 }
 
 void writeQuoted(std::string& out, std::string_view s) {
@@ -165,10 +168,9 @@ bool parseHexNumber(std::string_view s, std::uint32_t& out, std::size_t maxDigit
 bool parseValue(std::string_view form, RegValue& out) {
     form = trim(form);
     if (!form.empty() && form.front() == '"') {
-        std::string text;
-        std::size_t end = readQuoted(form, 1, text);
+        std::size_t end = skipQuoted(form, 1);
         if (end == std::string_view::npos || !trim(form.substr(end)).empty()) return false;
-        out = RegValue::sz(text);
+        out = RegValue::sz(unescapeQuoted(form.substr(1, end - 2)));
         return true;
     }
     if (form.starts_with("dword:")) {
@@ -319,98 +321,196 @@ std::string keyLinePath(std::string_view line) {
     return normalisePath(path);
 }
 
-}  // namespace
+// The text without a byte-order mark, as UTF-8.
+struct Decoded {
+    std::string_view bom;  // a UTF-8 mark
+    bool utf16 = false;
+    std::string converted;
+    std::string_view text;
+};
 
-RegistryData RegistryData::parse(std::string_view text) {
-    RegistryData data;
-    if (text.starts_with("\xEF\xBB\xBF")) {
-        data.bom_ = text.substr(0, 3);
-        data.text_ = text.substr(3);
-    } else if (text.starts_with("\xFF\xFE")) {
+Decoded decode(std::string_view file) {
+    Decoded d;
+    if (file.starts_with("\xEF\xBB\xBF")) {
+        d.bom = file.substr(0, 3);
+        d.text = file.substr(3);
+    } else if (file.starts_with("\xFF\xFE")) {
         // A file saved by an editor that keeps the exports' own UTF-16.
-        data.utf16_ = true;
-        data.text_ = utf16ToUtf8(text.substr(2), false);
+        d.utf16 = true;
+        d.converted = utf16ToUtf8(file.substr(2), false);
+        d.text = d.converted;
     } else {
-        data.text_ = text;
+        d.text = file;
     }
-    const std::string_view all = data.text_;
-    auto lineAt = [&](std::size_t begin) {
+    return d;
+}
+
+enum class Seen : std::uint8_t { Blank, Comment, Key, Foreign, Entry, Other };
+
+// One line as the reader sees it (a hex value wrapped over several lines counts as one).
+struct ScannedLine {
+    std::size_t begin = 0;  // the line end included
+    std::size_t end = 0;
+    Seen seen = Seen::Other;
+    std::string path;        // Key: the normalised path
+    std::string_view name;   // Entry: the quoted name, escapes still in, or "" for @
+    bool quoted = false;     // Entry: name is a quoted one
+    std::string_view form;   // Entry: what follows "=", valid during the call only
+};
+
+// Calls visit(const ScannedLine&) for every line of the text, in order. Reading a store is one
+// pass over its lines; what a line means beyond its shape is the visitor's business, so that a
+// reader after one key need not decode the others.
+template <typename Visit>
+void scanLines(std::string_view all, Visit&& visit) {
+    auto lineEnd = [&](std::size_t begin) {
         std::size_t nl = all.find('\n', begin);
         return nl == std::string_view::npos ? all.size() : nl + 1;
     };
-    // A line's text without its end and the blanks around it.
     auto content = [&](std::size_t begin, std::size_t end) {
         std::string_view s = all.substr(begin, end - begin);
         if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
         return trim(s);
     };
-    if (std::size_t first = lineAt(0); first >= 2 && all.substr(first - 2, 2) == "\r\n")
+    ScannedLine line;
+    std::string joined;
+    for (std::size_t begin = 0; begin < all.size();) {
+        line.begin = begin;
+        line.end = begin = lineEnd(begin);
+        line.path.clear();
+        line.name = line.form = {};
+        line.quoted = false;
+        const std::string_view t = content(line.begin, line.end);
+        if (t.empty() || t.front() == ';') {
+            line.seen = t.empty() ? Seen::Blank : Seen::Comment;
+        } else if (t.front() == '[') {
+            line.path = keyLinePath(t);
+            line.seen = line.path.empty() ? Seen::Foreign : Seen::Key;
+        } else {
+            std::size_t pos = std::string_view::npos;
+            if (t.front() == '@') {
+                pos = 1;
+            } else if (t.front() == '"') {
+                pos = skipQuoted(t, 1);
+                if (pos != std::string_view::npos) line.name = t.substr(1, pos - 2);
+                line.quoted = true;
+            }
+            std::string_view rest;
+            if (pos != std::string_view::npos) {
+                rest = trim(t.substr(pos));
+                if (!rest.empty() && rest.front() == '=') rest = trim(rest.substr(1));
+                else pos = std::string_view::npos;
+            }
+            line.seen = pos == std::string_view::npos ? Seen::Other : Seen::Entry;
+            // Hex values go on over lines that end in a backslash (never into the next key).
+            if (line.seen == Seen::Entry && rest.starts_with("hex") && rest.back() == '\\') {
+                joined = rest;
+                while (!joined.empty() && joined.back() == '\\' && begin < all.size()) {
+                    const std::size_t next = lineEnd(begin);
+                    const std::string_view more = content(begin, next);
+                    if (!more.empty() && more.front() == '[') break;
+                    joined.pop_back();
+                    joined += more;
+                    line.end = begin = next;
+                }
+                rest = joined;
+            }
+            line.form = rest;
+        }
+        visit(line);
+    }
+}
+
+// An entry's name and value, when this reader understands them.
+bool readEntry(const ScannedLine& line, std::string& name, RegValue& value) {
+    name = line.quoted ? unescapeQuoted(line.name) : std::string();
+    return !hasLineBreakOrNul(name) && parseValue(line.form, value);
+}
+
+// What a reader needs of one key, found in one pass that decodes no other key's values: whether
+// the key exists (listed, or implied by a listed sub-key) and its values, or only the one named
+// onlyName (folded) when that is given. The same reading as RegistryData::parse.
+struct KeyScan {
+    bool exists = false;
+    std::vector<std::pair<std::string, RegValue>> values;
+};
+
+KeyScan scanKey(std::string_view file, std::string_view keyPath, bool wantValues,
+                const std::string* onlyName) {
+    KeyScan out;
+    const std::string want = foldCase(normalisePath(keyPath));
+    if (want.empty()) return out;
+    const std::string below = want + '\\';
+    const Decoded decoded = decode(file);
+    bool inside = false;
+    std::unordered_map<std::string, std::size_t> byName;
+    std::string name;
+    scanLines(decoded.text, [&](const ScannedLine& line) {
+        if (line.seen == Seen::Key) {
+            const std::string folded = foldCase(line.path);
+            inside = folded == want;
+            out.exists = out.exists || inside || folded.starts_with(below);
+            return;
+        }
+        if (line.seen == Seen::Foreign) inside = false;
+        if (!inside || !wantValues || line.seen != Seen::Entry) return;
+        if (onlyName != nullptr &&
+            foldCase(line.quoted ? unescapeQuoted(line.name) : std::string()) != *onlyName)
+            return;
+        RegValue value;
+        if (!readEntry(line, name, value)) return;
+        auto [it, added] = byName.try_emplace(foldCase(name), out.values.size());
+        if (added) out.values.emplace_back(std::move(name), std::move(value));
+        else out.values[it->second].second = std::move(value);  // the later line wins
+    });
+    return out;
+}
+
+}  // namespace
+
+RegistryData RegistryData::parse(std::string_view text) {
+    RegistryData data;
+    Decoded decoded = decode(text);
+    data.bom_ = decoded.bom;
+    data.utf16_ = decoded.utf16;
+    data.text_ = decoded.text;
+    const std::string_view all = data.text_;
+    if (std::size_t nl = all.find('\n'); nl != std::string_view::npos && nl > 0 && all[nl - 1] == '\r')
         data.eol_ = "\r\n";
 
     Slot* current = nullptr;
-    for (std::size_t begin = 0; begin < all.size();) {
-        Line line;
-        line.begin = begin;
-        line.end = lineAt(begin);
-        begin = line.end;
-        const std::string_view t = content(line.begin, line.end);
+    std::string name;
+    scanLines(all, [&](const ScannedLine& scanned) {
         const std::size_t index = data.lines_.size();
-
-        if (t.empty() || t.front() == ';') {
-            line.kind = t.empty() ? LineKind::Blank : LineKind::Kept;
-            data.lines_.push_back(std::move(line));
-            continue;
-        }
-        if (t.front() == '[') {
-            current = nullptr;
-            line.kind = LineKind::Foreign;
-            if (std::string path = keyLinePath(t); !path.empty()) {
-                current = &data.createSlot(path, false);
+        Line& line = data.lines_.emplace_back();
+        line.begin = scanned.begin;
+        line.end = scanned.end;
+        switch (scanned.seen) {
+            case Seen::Blank: line.kind = LineKind::Blank; return;
+            case Seen::Comment: line.kind = LineKind::Kept; return;
+            case Seen::Foreign:
+                line.kind = LineKind::Foreign;
+                current = nullptr;
+                return;
+            case Seen::Key:
+                current = &data.createSlot(scanned.path, false);
                 current->inText = true;
                 current->listed = true;
                 current->insertAfter = index;
                 line.kind = LineKind::Key;
-                line.key = foldCase(path);
-            }
-            data.lines_.push_back(std::move(line));
-            continue;
-        }
-
-        std::string name;
-        std::size_t pos = std::string_view::npos;
-        if (t.front() == '@') pos = 1;
-        else if (t.front() == '"') pos = readQuoted(t, 1, name);
-        std::string_view rest;
-        if (pos != std::string_view::npos) {
-            rest = trim(t.substr(pos));
-            if (!rest.empty() && rest.front() == '=') rest = trim(rest.substr(1));
-            else pos = std::string_view::npos;
-        }
-        // Hex values go on over lines that end in a backslash (never into the next key).
-        std::string joined;
-        if (pos != std::string_view::npos && rest.starts_with("hex") && rest.back() == '\\') {
-            joined = rest;
-            while (!joined.empty() && joined.back() == '\\' && begin < all.size()) {
-                const std::size_t next = lineAt(begin);
-                const std::string_view more = content(begin, next);
-                if (!more.empty() && more.front() == '[') break;
-                joined.pop_back();
-                joined += more;
-                line.end = begin = next;
-            }
-            rest = joined;
+                line.ref = data.keyLines_.size();
+                data.keyLines_.push_back(foldCase(scanned.path));
+                return;
+            default: break;
         }
         RegValue value;
-        const bool understood = current != nullptr && pos != std::string_view::npos &&
-                                !hasLineBreakOrNul(name) && parseValue(rest, value);
-        if (!understood) {
+        if (current == nullptr || scanned.seen != Seen::Entry || !readEntry(scanned, name, value)) {
             line.kind = LineKind::Unknown;
             if (current != nullptr) {
                 ++current->unknown;
                 current->insertAfter = index;
             }
-            data.lines_.push_back(std::move(line));
-            continue;
+            return;
         }
         line.kind = LineKind::Value;
         current->insertAfter = index;
@@ -421,13 +521,12 @@ RegistryData RegistryData::parse(std::string_view text) {
             current->changed.push_back(false);
         } else {
             // The later line wins; the earlier one stays in the file, overridden as before.
-            line.shadows = current->line[it->second];
+            line.ref = current->line[it->second];
             current->key.values[it->second].second = std::move(value);
             current->line[it->second] = index;
             current->changed[it->second] = false;
         }
-        data.lines_.push_back(std::move(line));
-    }
+    });
     return data;
 }
 
@@ -455,7 +554,7 @@ std::string RegistryData::serialize() const {
             }
             fate[at] = slot.changed[i] ? Fate::Rewrite : Fate::Keep;
             rewrite[at] = &slot.key.values[i];
-            for (std::size_t p = lines_[at].shadows; p != kNone; p = lines_[p].shadows)
+            for (std::size_t p = lines_[at].ref; p != kNone; p = lines_[p].ref)
                 fate[p] = Fate::Keep;
         }
     }
@@ -488,7 +587,7 @@ std::string RegistryData::serialize() const {
         const std::string_view raw = all.substr(line.begin, line.end - line.begin);
         switch (line.kind) {
             case LineKind::Key: {
-                auto it = keys_.find(line.key);
+                auto it = keys_.find(keyLines_[line.ref]);
                 inDeletedKey = it == keys_.end() || !it->second.inText;
                 break;
             }
@@ -680,37 +779,51 @@ RegistryData RegistryStore::load() const {
     return text ? RegistryData::parse(*text) : RegistryData();
 }
 
+// Readers look at one key only, so a large store costs one pass over its lines and the
+// decoding of that key's values, not the building of the whole store in memory.
 RegKey RegistryStore::openKey(std::string_view keyPath) const {
     RegKey key;
-    RegistryData data;
+    std::optional<std::string> text;
     try {
-        data = load();
+        text = readStoreFile(file_);
     } catch (const std::system_error& e) {
         int err = e.code().value();
         key.openStatus_ = (err == EACCES || err == EPERM) ? regerr::AccessDenied : regerr::CantRead;
         return key;
     }
-    if (!data.keyExists(keyPath)) {
+    KeyScan scan = text ? scanKey(*text, keyPath, true, nullptr) : KeyScan();
+    if (!scan.exists) {
         key.openStatus_ = regerr::FileNotFound;
         return key;
     }
     // A parent implied by a listed sub-key opens with no values.
-    const RegistryData::Key* k = data.findKey(keyPath);
-    key.values_.emplace();
-    if (k != nullptr) *key.values_ = k->values;
+    key.values_ = std::move(scan.values);
     key.openStatus_ = regerr::Success;
     return key;
 }
 
 std::optional<RegValue> RegistryStore::read(std::string_view keyPath,
                                             std::string_view valueName) const {
-    RegValue v;
-    if (openKey(keyPath).queryValue(valueName, v) != regerr::Success) return std::nullopt;
-    return v;
+    std::optional<std::string> text;
+    try {
+        text = readStoreFile(file_);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    if (!text) return std::nullopt;
+    const std::string folded = foldCase(valueName);
+    KeyScan scan = scanKey(*text, keyPath, true, &folded);
+    if (scan.values.empty()) return std::nullopt;
+    return std::move(scan.values.front().second);
 }
 
 bool RegistryStore::keyExists(std::string_view keyPath) const {
-    return openKey(keyPath).valid();
+    try {
+        auto text = readStoreFile(file_);
+        return text && scanKey(*text, keyPath, false, nullptr).exists;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 void RegistryStore::update(const std::function<void(RegistryData&)>& change) {

@@ -135,8 +135,9 @@ private:
         std::size_t begin = 0;  // in text_, the line end included
         std::size_t end = 0;
         LineKind kind = LineKind::Kept;
-        std::size_t shadows = kNone;  // a Value line: an earlier line of the same value
-        std::string key;              // a Key line: the folded path
+        // A Value line: an earlier line of the same value that it overrides, or kNone.
+        // A Key line: its folded path in keyLines_.
+        std::size_t ref = kNone;
     };
 
     const Slot* findSlot(std::string_view keyPath) const;
@@ -150,6 +151,7 @@ private:
     bool utf16_ = false;                // the file was UTF-16LE, and is written back so
     std::string eol_ = "\n";            // the line end of new lines: the file's own
     std::vector<Line> lines_;
+    std::vector<std::string> keyLines_;
 };
 
 class RegistryStore;

@@ -105,6 +105,17 @@ TEST(RegistryData, ReadsAHandWrittenExportAndSkipsWhatItDoesNotKnow) {
     EXPECT_TRUE(d.keyExists("HKEY_LOCAL_MACHINE\\Software"));
     EXPECT_FALSE(d.keyExists("HKEY_LOCAL_MACHINE\\Soft"));
     EXPECT_FALSE(d.keyExists(""));
+
+    // The store's readers, which decode one key only, read it the same way.
+    TempDir dir;
+    RegistryStore store(dir.write("registry.reg", file));
+    for (const char* name : {"Version", "Spaced", "Wrapped", "Orphan", "BadHex", "Deleted"}) {
+        const RegValue* want = d.find(kKey, name);
+        EXPECT_EQ(store.read(kKey, name), want ? std::optional(*want) : std::nullopt) << name;
+    }
+    EXPECT_EQ(store.openKey(kKey).valid(), true);
+    EXPECT_FALSE(store.keyExists("HKEY_LOCAL_MACHINE\\Software\\Gone"));
+    EXPECT_TRUE(store.keyExists("HKEY_LOCAL_MACHINE\\Software"));
 }
 
 TEST(RegistryData, AcceptsAUtf16File) {
