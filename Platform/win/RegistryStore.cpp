@@ -321,28 +321,23 @@ std::string keyLinePath(std::string_view line) {
     return normalisePath(path);
 }
 
-// The text without a byte-order mark, as UTF-8.
-struct Decoded {
-    std::string_view bom;  // a UTF-8 mark
-    bool utf16 = false;
-    std::string converted;
-    std::string_view text;
-};
-
-Decoded decode(std::string_view file) {
-    Decoded d;
+// The file's text as UTF-8, without its byte-order mark. A UTF-16LE file is converted into
+// `converted`; the mark of a UTF-8 file goes to `bom`.
+std::string_view decode(std::string_view file, std::string& converted, bool& utf16,
+                        std::string_view& bom) {
+    utf16 = false;
+    bom = {};
     if (file.starts_with("\xEF\xBB\xBF")) {
-        d.bom = file.substr(0, 3);
-        d.text = file.substr(3);
-    } else if (file.starts_with("\xFF\xFE")) {
-        // A file saved by an editor that keeps the exports' own UTF-16.
-        d.utf16 = true;
-        d.converted = utf16ToUtf8(file.substr(2), false);
-        d.text = d.converted;
-    } else {
-        d.text = file;
+        bom = file.substr(0, 3);
+        return file.substr(3);
     }
-    return d;
+    if (file.starts_with("\xFF\xFE")) {
+        // A file saved by an editor that keeps the exports' own UTF-16.
+        utf16 = true;
+        converted = utf16ToUtf8(file.substr(2), false);
+        return converted;
+    }
+    return file;
 }
 
 enum class Seen : std::uint8_t { Blank, Comment, Key, Foreign, Entry, Other };
@@ -441,11 +436,14 @@ KeyScan scanKey(std::string_view file, std::string_view keyPath, bool wantValues
     const std::string want = foldCase(normalisePath(keyPath));
     if (want.empty()) return out;
     const std::string below = want + '\\';
-    const Decoded decoded = decode(file);
+    std::string converted;
+    bool utf16 = false;
+    std::string_view bom;
+    const std::string_view text = decode(file, converted, utf16, bom);
     bool inside = false;
     std::unordered_map<std::string, std::size_t> byName;
     std::string name;
-    scanLines(decoded.text, [&](const ScannedLine& line) {
+    scanLines(text, [&](const ScannedLine& line) {
         if (line.seen == Seen::Key) {
             const std::string folded = foldCase(line.path);
             inside = folded == want;
@@ -470,10 +468,10 @@ KeyScan scanKey(std::string_view file, std::string_view keyPath, bool wantValues
 
 RegistryData RegistryData::parse(std::string_view text) {
     RegistryData data;
-    Decoded decoded = decode(text);
-    data.bom_ = decoded.bom;
-    data.utf16_ = decoded.utf16;
-    data.text_ = decoded.text;
+    std::string converted;
+    std::string_view bom;
+    data.text_ = decode(text, converted, data.utf16_, bom);
+    data.bom_ = bom;
     const std::string_view all = data.text_;
     if (std::size_t nl = all.find('\n'); nl != std::string_view::npos && nl > 0 && all[nl - 1] == '\r')
         data.eol_ = "\r\n";
