@@ -1,10 +1,9 @@
 #include "automation/PropertyBag.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <sys/random.h>
 
 #include <algorithm>
 #include <charconv>

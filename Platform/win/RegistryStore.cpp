@@ -318,7 +318,9 @@ std::string keyLinePath(std::string_view line) {
     std::string_view path = line.substr(1, line.size() - 2);
     // "[-key]" asks an import to delete the key; a store keeps nothing for it.
     if (path.empty() || path.front() == '-' || hasLineBreakOrNul(path)) return {};
-    return normalisePath(path);
+    std::string normalised = normalisePath(path);
+    if (normalised.starts_with('-')) return {};  // "[\-key]": no key a writer could make
+    return normalised;
 }
 
 // The file's text as UTF-8, without its byte-order mark. A UTF-16LE file is converted into

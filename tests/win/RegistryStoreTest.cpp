@@ -86,6 +86,7 @@ TEST(RegistryData, ReadsAHandWrittenExportAndSkipsWhatItDoesNotKnow) {
         "  43,00,00,00\r\n"
         "\"Version\"=\"2.1\"\r\n"
         "[-HKEY_LOCAL_MACHINE\\Software\\Gone]\r\n"
+        "[\\-HKEY_LOCAL_MACHINE\\Software\\Gone]\r\n"
         "\"Lost\"=\"belongs to a deleted key\"\r\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Half\r\n"
         "\"Also lost\"=\"after a broken key line\"\r\n";
