@@ -28,9 +28,9 @@ double medianMs(const std::function<void()>& work) {
     for (int i = 0; i < kRuns; ++i) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               start)
-                         .count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
@@ -56,7 +56,8 @@ void report(const char* what, std::size_t bytes, double ms) {
 }  // namespace
 
 int main() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "carvo-store-bench-XXXXXX").string();
+    std::string tmpl =
+        (std::filesystem::temp_directory_path() / "carvo-store-bench-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) return 1;
     const std::filesystem::path dir = tmpl;
     std::printf("Median of %d runs:\n", kRuns);
@@ -73,15 +74,15 @@ int main() {
         });
         report(("store read, " + std::to_string(values) + " values").c_str(), text.size(), read);
         int n = 0;
-        const double write = medianMs([&] {
-            store.setValue(kKey, "v0", carvo::RegValue::sz(std::to_string(++n)));
-        });
+        const double write =
+            medianMs([&] { store.setValue(kKey, "v0", carvo::RegValue::sz(std::to_string(++n))); });
         report(("store write of one value, " + std::to_string(values) + " values").c_str(),
                text.size(), write);
     }
 
     std::string bag;
-    for (int i = 0; i < 40000; ++i) bag += "Key" + std::to_string(i) + " = Long " + std::to_string(i) + "\n";
+    for (int i = 0; i < 40000; ++i)
+        bag += "Key" + std::to_string(i) + " = Long " + std::to_string(i) + "\n";
     report("bag parse, 40000 entries", bag.size(), medianMs([&] {
                if (carvo::TextPropertyBag::parse(bag).entries().size() != 40000) std::abort();
            }));

@@ -52,11 +52,10 @@ std::string hexBytes(const ByteArray& b) {
 // locale ("%.9g" / "%.17g" would write a comma under a locale that has one).
 std::string numberText(const Variant& v) {
     char buf[64];
-    const auto r = v.type() == VarType::Single
-                       ? std::to_chars(buf, buf + sizeof buf, v.toSingle(),
-                                       std::chars_format::general, 9)
-                       : std::to_chars(buf, buf + sizeof buf, v.toDouble(),
-                                       std::chars_format::general, 17);
+    const auto r =
+        v.type() == VarType::Single
+            ? std::to_chars(buf, buf + sizeof buf, v.toSingle(), std::chars_format::general, 9)
+            : std::to_chars(buf, buf + sizeof buf, v.toDouble(), std::chars_format::general, 17);
     return std::string(buf, r.ptr);
 }
 

@@ -97,7 +97,9 @@ bool isTextType(RegType t) {
 std::size_t skipQuoted(std::string_view s, std::size_t pos) {
     while (pos < s.size()) {
         if (s[pos] == '"') return pos + 1;
-        pos += s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"') ? 2 : 1;
+        pos += s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"')
+                   ? 2
+                   : 1;
     }
     return std::string_view::npos;
 }
@@ -107,7 +109,8 @@ std::string unescapeQuoted(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t pos = 0; pos < s.size(); ++pos) {
-        if (s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"')) ++pos;
+        if (s[pos] == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"'))
+            ++pos;
         out += s[pos];
     }
     return out;
@@ -349,10 +352,10 @@ struct ScannedLine {
     std::size_t begin = 0;  // the line end included
     std::size_t end = 0;
     Seen seen = Seen::Other;
-    std::string path;        // Key: the normalised path
-    std::string_view name;   // Entry: the quoted name, escapes still in, or "" for @
-    bool quoted = false;     // Entry: name is a quoted one
-    std::string_view form;   // Entry: what follows "=", valid during the call only
+    std::string path;       // Key: the normalised path
+    std::string_view name;  // Entry: the quoted name, escapes still in, or "" for @
+    bool quoted = false;    // Entry: name is a quoted one
+    std::string_view form;  // Entry: what follows "=", valid during the call only
 };
 
 // Calls visit(const ScannedLine&) for every line of the text, in order. Reading a store is one
@@ -395,8 +398,10 @@ void scanLines(std::string_view all, Visit&& visit) {
             std::string_view rest;
             if (pos != std::string_view::npos) {
                 rest = trim(t.substr(pos));
-                if (!rest.empty() && rest.front() == '=') rest = trim(rest.substr(1));
-                else pos = std::string_view::npos;
+                if (!rest.empty() && rest.front() == '=')
+                    rest = trim(rest.substr(1));
+                else
+                    pos = std::string_view::npos;
             }
             line.seen = pos == std::string_view::npos ? Seen::Other : Seen::Entry;
             // Hex values go on over lines that end in a backslash (never into the next key).
@@ -460,8 +465,10 @@ KeyScan scanKey(std::string_view file, std::string_view keyPath, bool wantValues
         RegValue value;
         if (!readEntry(line, name, value)) return;
         auto [it, added] = byName.try_emplace(foldCase(name), out.values.size());
-        if (added) out.values.emplace_back(std::move(name), std::move(value));
-        else out.values[it->second].second = std::move(value);  // the later line wins
+        if (added)
+            out.values.emplace_back(std::move(name), std::move(value));
+        else
+            out.values[it->second].second = std::move(value);  // the later line wins
     });
     return out;
 }
@@ -475,7 +482,8 @@ RegistryData RegistryData::parse(std::string_view text) {
     data.text_ = decode(text, converted, data.utf16_, bom);
     data.bom_ = bom;
     const std::string_view all = data.text_;
-    if (std::size_t nl = all.find('\n'); nl != std::string_view::npos && nl > 0 && all[nl - 1] == '\r')
+    if (std::size_t nl = all.find('\n');
+        nl != std::string_view::npos && nl > 0 && all[nl - 1] == '\r')
         data.eol_ = "\r\n";
 
     Slot* current = nullptr;
@@ -486,8 +494,12 @@ RegistryData RegistryData::parse(std::string_view text) {
         line.begin = scanned.begin;
         line.end = scanned.end;
         switch (scanned.seen) {
-            case Seen::Blank: line.kind = LineKind::Blank; return;
-            case Seen::Comment: line.kind = LineKind::Kept; return;
+            case Seen::Blank:
+                line.kind = LineKind::Blank;
+                return;
+            case Seen::Comment:
+                line.kind = LineKind::Kept;
+                return;
             case Seen::Foreign:
                 line.kind = LineKind::Foreign;
                 current = nullptr;
@@ -501,7 +513,8 @@ RegistryData RegistryData::parse(std::string_view text) {
                 line.ref = data.keyLines_.size();
                 data.keyLines_.push_back(foldCase(scanned.path));
                 return;
-            default: break;
+            default:
+                break;
         }
         RegValue value;
         if (current == nullptr || scanned.seen != Seen::Entry || !readEntry(scanned, name, value)) {
@@ -591,14 +604,19 @@ std::string RegistryData::serialize() const {
                 inDeletedKey = it == keys_.end() || !it->second.inText;
                 break;
             }
-            case LineKind::Foreign: inDeletedKey = false; break;
-            default: break;
+            case LineKind::Foreign:
+                inDeletedKey = false;
+                break;
+            default:
+                break;
         }
         // A deleted key takes its values, its unknown lines and its blank lines with it; the
         // comments stay.
         bool keep = true;
-        if (line.kind == LineKind::Value) keep = fate[i] != Fate::Drop;
-        else if (line.kind != LineKind::Kept && line.kind != LineKind::Foreign) keep = !inDeletedKey;
+        if (line.kind == LineKind::Value)
+            keep = fate[i] != Fate::Drop;
+        else if (line.kind != LineKind::Kept && line.kind != LineKind::Foreign)
+            keep = !inDeletedKey;
         if (keep && fate[i] == Fate::Rewrite) {
             putValue(*rewrite[i]);
             const bool crlf = raw.ends_with("\r\n");

@@ -85,8 +85,8 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 }
 
 std::string utf16leToUtf8(const std::vector<std::uint8_t>& bytes) {
-    return utf16ToUtf8(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), false);
+    return utf16ToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                       false);
 }
 
 std::vector<std::uint8_t> utf8ToUtf16le(std::string_view text) {

@@ -58,7 +58,8 @@ TEST(PropertyBag, MissingFileIsAnError) {
 }
 
 TEST(AtomicWrite, NeverWritesThroughALinkAtTheOldTemporaryName) {
-    auto dir = std::filesystem::temp_directory_path() / ("atomic-link-" + std::to_string(::getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("atomic-link-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::path planted = dir / "bag";
     planted += ".tmp-" + std::to_string(::getpid());

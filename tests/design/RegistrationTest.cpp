@@ -41,24 +41,25 @@ std::string text(const RegistryStore& store, const std::string& key, const std::
 // program's class, a comment, value forms and a key line the store does not understand.
 std::filesystem::path machineStore(const ScratchFolder& dir) {
     auto path = dir / "registry.reg";
-    storeBytes(path,
-               "Windows Registry Editor Version 5.00\r\n\r\n"
-               "; mantido à mão\r\n"
-               "[HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version]\r\n"
-               "\"Version\"=\"3\"\r\n"
-               "\"Build\"=dword:123456789\r\n"
-               "\"Raw\"=hex:zz\r\n"
-               "\"Plain\"=unquoted\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\Software\\Outro] ; another vendor's\r\n"
-               "\"Key\"=\"value\"\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{11111111-2222-3333-4444-555555555555}"
-               "\\InprocServer32]\r\n"
-               "@=\"/usr/lib/outro.so\"\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt]\r\n"
-               "@=\"txtfile\"\r\n"
-               // Nothing the store understands, but not ours to remove when it empties.
-               "[HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib]\r\n"
-               "\"Other\"=hex(0):zz\r\n");
+    storeBytes(
+        path,
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; mantido à mão\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version]\r\n"
+        "\"Version\"=\"3\"\r\n"
+        "\"Build\"=dword:123456789\r\n"
+        "\"Raw\"=hex:zz\r\n"
+        "\"Plain\"=unquoted\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Outro] ; another vendor's\r\n"
+        "\"Key\"=\"value\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{11111111-2222-3333-4444-555555555555}"
+        "\\InprocServer32]\r\n"
+        "@=\"/usr/lib/outro.so\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt]\r\n"
+        "@=\"txtfile\"\r\n"
+        // Nothing the store understands, but not ours to remove when it empties.
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib]\r\n"
+        "\"Other\"=hex(0):zz\r\n");
     return path;
 }
 

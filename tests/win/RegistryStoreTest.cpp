@@ -165,8 +165,9 @@ TEST(RegistryData, EditsKeysAndValues) {
     EXPECT_THROW(d.setValue("HKEY_CLASSES_ROOT\\A", "x\ny", RegValue::dword(1)),
                  std::invalid_argument);
     EXPECT_THROW(d.setValue("\\\\", "x", RegValue::dword(1)), std::invalid_argument);
-    EXPECT_THROW(d.setValue("\\-HKEY_CLASSES_ROOT\\A", "x", RegValue::dword(1)),  // "[-...]" deletes
-                 std::invalid_argument);
+    EXPECT_THROW(
+        d.setValue("\\-HKEY_CLASSES_ROOT\\A", "x", RegValue::dword(1)),  // "[-...]" deletes
+        std::invalid_argument);
     EXPECT_FALSE(d.keyExists("HKEY_CLASSES_ROOT\\A"));
 }
 
@@ -257,7 +258,8 @@ TEST(RegistryStore, LinksPlantedBesideTheStoreAreNotFollowed) {
     TempDir dir;
     RegistryStore store(dir / "registry.reg");
     const auto victim = dir / "victim";
-    std::filesystem::create_symlink(victim, dir / ("registry.reg.tmp-" + std::to_string(::getpid())));
+    std::filesystem::create_symlink(victim,
+                                    dir / ("registry.reg.tmp-" + std::to_string(::getpid())));
     store.setValue(kKey, "Version", RegValue::sz("2.0"));
     EXPECT_EQ(*store.read(kKey, "Version"), RegValue::sz("2.0"));
     EXPECT_FALSE(std::filesystem::exists(victim));
