@@ -46,6 +46,13 @@ DownLoad::DownLoad(DownLoadEnvironment env)
       fallbackHost_(std::make_unique<SitelessHost>()) {
     YieldFn yield = [this] { host().yield(); };
     i1_ = env_.makeTransfer ? env_.makeTransfer(yield) : makeCurlTransfer(yield);
+    // A cancel or a pause made while i1 waits for a piece acts at once, however slowly the
+    // server sends: i1 hands back what it has, and the loop's next pass honours the request.
+    i1_->setStopRequest([this] {
+        if (ccancel_ == VFalse && CPause_ != VTrue) return false;
+        stopSeen_ = true;
+        return true;
+    });
 }
 
 DownLoad::~DownLoad() = default;

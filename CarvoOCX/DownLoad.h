@@ -114,9 +114,13 @@ private:
     };
     // False (after raising code 5) when OnlineCheck is on and no probe found a connection.
     bool passesConnectionGate(const char* errorText);
-    void pieceLoop(class TargetFile& file, std::int32_t chunk, std::int32_t offset,
-                   const LoopTexts& texts);
-    void waitWhilePaused(const char* pausedText);
+    // Reads the body of the response with serial `request` into file from offset on.
+    void pieceLoop(class TargetFile& file, std::uint64_t request, std::int32_t chunk,
+                   std::int32_t offset, const LoopTexts& texts);
+    void waitWhilePaused(class TargetFile& file, const char* pausedText);
+    // True when a header block names one length only: Content-Length lines that all agree,
+    // and no Transfer-Encoding that would make the body follow another rule.
+    static bool lengthIsAgreed(std::string_view headerBlock);
 
     // Events.
     void raise(DispId id, Variant arg);
@@ -155,6 +159,9 @@ private:
     float BytesPerSecond_ = 0;
 
     std::uint64_t requestSerial_ = 0;
+    // Set when i1 asked whether to stop waiting and was told yes: the piece it handed back is
+    // then short because of a cancel or a pause, not because the body ended.
+    bool stopSeen_ = false;
     // The serial of the response a successful probe left open and nothing has read yet; 0 for
     // none. DownLoad saves only such a response.
     std::uint64_t unreadProbedRequest_ = 0;

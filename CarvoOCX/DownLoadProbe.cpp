@@ -2,7 +2,11 @@
 // the host's message loop run, and sets FileExists, ResumeSupported, FileSize and StartTime
 // from the status line and Content-Length. The request stays open for DownLoad to read.
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <optional>
+#include <utility>
 
 #include "DownLoad.h"
 #include "Formatting.h"
@@ -26,6 +30,20 @@ std::string mid(std::string_view s, std::size_t from, std::size_t count) {
     return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b));
 }
 
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 bool isSuccessStatus(std::string_view code) {
     int value = 0;
     auto [p, ec] = std::from_chars(code.data(), code.data() + code.size(), value);
@@ -34,12 +52,32 @@ bool isSuccessStatus(std::string_view code) {
 
 }  // namespace
 
+bool DownLoad::lengthIsAgreed(std::string_view headerBlock) {
+    std::optional<std::string_view> length;
+    bool first = true;  // the status line
+    while (!headerBlock.empty()) {
+        const std::size_t nl = headerBlock.find('\n');
+        std::string_view line = headerBlock.substr(0, nl);
+        headerBlock.remove_prefix(nl == std::string_view::npos ? headerBlock.size() : nl + 1);
+        if (std::exchange(first, false)) continue;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        const std::string_view name = trimmed(line.substr(0, colon));
+        const std::string_view value = trimmed(line.substr(colon + 1));
+        if (sameText(name, "Transfer-Encoding")) return false;
+        if (!sameText(name, "Content-Length")) continue;
+        if (length && *length != value) return false;
+        length = value;
+    }
+    return true;
+}
+
 void DownLoad::GetFileInformation() {
     auto alive = keepAlive();
     if (ccancel_) ccancel_ = VFalse;  // a cancel left over from an earlier transfer
     unreadProbedRequest_ = 0;
     try {
-        if (OnlineCheck_) {
+        if (OnlineCheck_ == VTrue) {
             if (CheckConnection() == 0) {
                 host().messageBox("Não foi possível detectar uma conexão ativa com a Internet.",
                                   mb::OkOnly | mb::Exclamation, "Carvo");
@@ -54,7 +92,8 @@ void DownLoad::GetFileInformation() {
         i1_->setUrl(Url_);
         executeRequest();
         raiseStatus("Iniciando Conexão...");
-        while (i1_->stillExecuting()) host().yield();
+        // A cancel ends the wait at once, however slowly the server answers.
+        while (i1_->stillExecuting() && !ccancel_) host().yield();
         raiseStatus("Conexão Aceita, Recebendo Informações.");
 
         auto honourCancel = [this] {
@@ -102,6 +141,13 @@ void DownLoad::GetFileInformation() {
             FileSize_ = 0;
             cancelRequest();
             throw ComError(hr::Fail, "HTTP status " + code);
+        }
+        if (!lengthIsAgreed(header)) {
+            // FileSize would come from one header while the body follows another.
+            FileExists_ = VFalse;
+            FileSize_ = 0;
+            cancelRequest();
+            throw ComError(hr::Fail, "the answer names conflicting lengths");
         }
         if (ccancel_) return honourCancel();
 

@@ -45,21 +45,20 @@ struct ResponseReplaced : std::runtime_error {
     ResponseReplaced() : std::runtime_error("the response was replaced during the transfer") {}
 };
 
-// True when a 206's Content-Range ("bytes first-last/total") starts at offset and runs to the
-// end of the resource; anything else would leave a hole or cut off the file's end.
-bool rangeFromOffsetToEnd(std::string_view contentRange, std::int64_t offset) {
-    long long first = 0, last = 0, total = 0;
+// The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
+bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
+                       long long& total) {
     char tail = 0;
     const std::string text(contentRange);
-    if (std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) != 3)
-        return false;
-    return first == offset && last + 1 == total;
+    return std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) == 3 &&
+           first >= 0 && last >= first && total > last;
 }
 
 }  // namespace
 
 bool DownLoad::passesConnectionGate(const char* errorText) {
-    if (OnlineCheck_ == VFalse || Connected_ == VTrue) return true;
+    // Booleans count as True only at -1, as the control reads them everywhere.
+    if (OnlineCheck_ != VTrue || Connected_ == VTrue) return true;
     raiseCode(5);
     raiseError(errorText);
     raiseStatus("Não há Conexão ativa com a Internet!");
@@ -67,7 +66,11 @@ bool DownLoad::passesConnectionGate(const char* errorText) {
     return false;
 }
 
-void DownLoad::waitWhilePaused(const char* pausedText) {
+void DownLoad::waitWhilePaused(TargetFile& file, const char* pausedText) {
+    if (CPause_ != VTrue) return;
+    // Every byte reported so far reaches the file before the wait: a paused download may well
+    // end with its process.
+    file.flush();
     while (CPause_ == VTrue) {
         host().yield();
         raiseStatus(pausedText);
@@ -77,30 +80,38 @@ void DownLoad::waitWhilePaused(const char* pausedText) {
     }
 }
 
-void DownLoad::pieceLoop(TargetFile& file, std::int32_t chunk, std::int32_t offset,
-                         const LoopTexts& texts) {
-    const std::uint64_t request = requestSerial_;
+void DownLoad::pieceLoop(TargetFile& file, std::uint64_t request, std::int32_t chunk,
+                         std::int32_t offset, const LoopTexts& texts) {
     auto stillOurs = [&] {
         if (requestSerial_ != request) throw ResponseReplaced();
     };
+    const std::int32_t expectedSize = FileSize_;
     std::int32_t count = 0;
     for (;;) {
         if (ccancel_) {
             ccancel_ = VFalse;
-            file.close();
+            file.close();  // writes out every byte reported and cuts the file there
             raiseCode(4);
             raiseStatus("Cancelado.");
             return;
         }
+        stopSeen_ = false;
         ByteArray piece = i1_->getChunk(chunk);
+        // Handed back early for a cancel or a pause: short, but not the end of the body.
+        const bool interrupted = stopSeen_;
         stillOurs();
+        if (interrupted && piece.empty()) {
+            waitWhilePaused(file, texts.paused);
+            continue;  // nothing to count or report; the next pass sees the cancel
+        }
         file.write(piece);
         count = checkedAdd(count, static_cast<std::int64_t>(piece.size()));
         BytesReceived_ = count;
 
         const double elapsed = host().monotonicSeconds() - StartTime_;
         BytesPerSecond_ = divideToSingle(count, elapsed);
-        const std::int32_t left = checkedAdd(checkedAdd(FileSize_, -std::int64_t{offset}), -std::int64_t{count});
+        const std::int32_t left =
+            checkedAdd(checkedAdd(FileSize_, -std::int64_t{offset}), -std::int64_t{count});
         SecondsLeft_ = divideToSingle(left, BytesPerSecond_);
 
         raise(eventid::Rate, FormatRate(static_cast<double>(BytesPerSecond_), decimalPoint_));
@@ -110,16 +121,19 @@ void DownLoad::pieceLoop(TargetFile& file, std::int32_t chunk, std::int32_t offs
         if (FileSize_ == 0) throw ComError(hr::DivisionByZero, "Division by zero");
         raise(eventid::Percent, roundToLong(static_cast<double>(position) / FileSize_ * 100.0));
         raiseStatus(texts.receiving);
-        waitWhilePaused(texts.paused);
+        waitWhilePaused(file, texts.paused);
 
         // A piece of fewer than two bytes is the end of the body, except that with a CHUNK of 1
         // every piece has one byte: only an empty piece ends that download.
         const std::size_t endBelow = chunk == 1 ? 1 : 2;
-        if (piece.size() < endBelow) break;
+        if (piece.size() < endBelow && !interrupted) break;
     }
     stillOurs();
-    // The file holds exactly what this run wrote from its offset on: bytes of an older, longer
-    // file beyond that are cut off.
+    // A body that ends before the length the probe announced is broken, never complete.
+    if (std::int64_t{offset} + count < expectedSize)
+        throw ComError(hr::Fail, "the body ended before its announced length");
+    // The file holds exactly what this run wrote from its offset on, and is still the file
+    // this run opened.
     file.finish();
     InDL_ = VFalse;
     raise(eventid::DLComplete);
@@ -132,7 +146,7 @@ void DownLoad::DownLoadFile() {
     if (ccancel_) return;  // a pending cancel: only the probe clears it
     std::optional<TargetFile> file;
     auto errorExit = [&](const std::string& status) {
-        file.reset();  // closes the partial file; it stays for a resume
+        file.reset();  // writes out every byte read and cuts the file there; it stays for a resume
         raiseError("Erro ao puxar arquivo de: " + Url_);
         raiseStatus(status);
         raiseCode(1);
@@ -147,18 +161,28 @@ void DownLoad::DownLoadFile() {
         // a refused or failed probe, a body already read) stop before touching an existing file.
         if (unreadProbedRequest_ == 0 || unreadProbedRequest_ != requestSerial_)
             throw ComError(hr::Fail, "no probed response to save");
+        const std::uint64_t request = unreadProbedRequest_;
         unreadProbedRequest_ = 0;
-        if (KeepType_) target = KeepTypeName(Url_, target);
+        // The dialogs let the host run: a call made meanwhile may replace the response, and the
+        // name confirmed for the old one must not receive the new one.
+        auto stillOurs = [&] {
+            if (requestSerial_ != request) throw ResponseReplaced();
+        };
+        if (KeepType_ == VTrue) target = KeepTypeName(Url_, target);
 
         if (regularFileExists(target)) {
             if (PromptOverwrite_ == VFalse) {
-                if (std::remove(target.c_str()) != 0) throw ComError(hr::FileError, "cannot delete " + target);
+                if (std::remove(target.c_str()) != 0)
+                    throw ComError(hr::FileError, "cannot delete " + target);
             } else if (!host().canAsk()) {
                 // Nobody to ask: keep the user's file rather than overwrite it without consent.
                 throw KeptExistingFile{target};
             } else if (host().messageBox("Você quer substituir o arquivo: " + target + " ?",
-                                         mb::YesNo | mb::Information, "Substituir?") == MsgBoxResult::Yes) {
-                if (std::remove(target.c_str()) != 0) throw ComError(hr::FileError, "cannot delete " + target);
+                                         mb::YesNo | mb::Information,
+                                         "Substituir?") == MsgBoxResult::Yes) {
+                stillOurs();
+                if (std::remove(target.c_str()) != 0)
+                    throw ComError(hr::FileError, "cannot delete " + target);
             } else {
                 for (;;) {
                     // A host that can no longer ask (its input ended) keeps the file.
@@ -172,9 +196,10 @@ void DownLoad::DownLoadFile() {
                         continue;
                     }
                     if (answer == target) {
-                        if (host().messageBox("Você digitou o mesmo arquivo! Você gostaria de colocar "
-                                              "outro nome para o arquivo?",
-                                              mb::YesNo | mb::Critical, "Tentar De Novo?") == MsgBoxResult::Yes)
+                        if (host().messageBox(
+                                "Você digitou o mesmo arquivo! Você gostaria de colocar "
+                                "outro nome para o arquivo?",
+                                mb::YesNo | mb::Critical, "Tentar De Novo?") == MsgBoxResult::Yes)
                             continue;
                         if (!host().canAsk()) throw KeptExistingFile{target};
                         break;
@@ -184,17 +209,19 @@ void DownLoad::DownLoadFile() {
                 }
             }
         }
+        stillOurs();
 
-        file.emplace(target, 0);
+        // Refuses a link, a FIFO, a device, a socket or a folder at the name, touching nothing.
+        file.emplace(target, TargetFile::Mode::Create);
+        file->start(0);
         raiseStatus("Puxando Arquivos...");
         InDL_ = VTrue;
-        pieceLoop(*file, chunk, 0, {"Puxando Arquivos...", "Em Pausa.", "Download Concluído!"});
+        pieceLoop(*file, request, chunk, 0,
+                  {"Puxando Arquivos...", "Em Pausa.", "Download Concluído!"});
     } catch (const KeptExistingFile& kept) {
         errorExit("Arquivo existente mantido: " + kept.path);
-    } catch (const ResponseReplaced&) {
-        if (file) file->abandon();
-        errorExit("Erro ao puxar o arquivo!");
     } catch (...) {
+        // A replaced response too: the bytes of the original one already read stay in the file.
         errorExit("Erro ao puxar o arquivo!");
     }
 }
@@ -204,7 +231,8 @@ void DownLoad::DLResume() {
     if (ccancel_) return;
     std::optional<TargetFile> file;
     auto errorExit = [&] {
-        file.reset();  // closes the partial file; it stays for another resume
+        // Writes out every byte read and cuts the file there; it stays for another resume.
+        file.reset();
         raiseError("Erro Ao Puxar Arquivo de: " + Url_);
         raiseStatus("Download Abortado Devido a Erro!");
         raiseCode(1);
@@ -215,13 +243,18 @@ void DownLoad::DLResume() {
         i1_->setUrl(Url_);
         const std::int32_t chunk = CHUNK_;
         const std::string target = SaveLocation_;
-        if (!regularFileExists(target)) {
+        // The partial file is opened once, here: it is measured, written and checked through
+        // this descriptor, so a file swapped under the name later never receives the rest.
+        try {
+            file.emplace(target, TargetFile::Mode::Existing);
+        } catch (const TargetFile::Missing&) {
             raiseError("Arquivo Resume Não Encontrado!");
             raiseCode(6);
             raiseStatus("Arquivo Resume não econtrado, Abortando Download!");
             return;
         }
         if (ResumeSupported_ == VFalse) {
+            file.reset();
             raiseError("Resume Não Suportado!");
             raiseCode(7);
             raiseStatus("Resume Não Suportado, Abortando Download!");
@@ -232,7 +265,7 @@ void DownLoad::DLResume() {
         while (i1_->stillExecuting()) host().yield();
         host().yield();
 
-        const std::int64_t length = fileLength(target);
+        const std::int64_t length = file->length();
         const std::int32_t offset = checkedAdd(0, length - std::int64_t{ROLLBACK_});
         if (offset > length) {
             // Asking from beyond the end would leave a hole of zeros in the file.
@@ -240,25 +273,47 @@ void DownLoad::DLResume() {
             return;
         }
         executeRequest("Range: bytes=" + std::to_string(offset) + "-");
-        while (i1_->stillExecuting()) host().yield();
+        const std::uint64_t request = requestSerial_;
+        auto honourCancel = [&] {
+            ccancel_ = VFalse;
+            raiseCode(4);
+            raiseStatus("Cancelado.");
+        };
+        // A cancel need not wait for a server that is slow to answer.
+        while (i1_->stillExecuting() && !ccancel_) host().yield();
+        if (ccancel_) return honourCancel();
+        if (requestSerial_ != request) throw ResponseReplaced();
         const std::string header = i1_->getHeader();
-        while (i1_->stillExecuting()) host().yield();
+        while (i1_->stillExecuting() && !ccancel_) host().yield();
+        if (ccancel_) return honourCancel();
+        if (requestSerial_ != request) throw ResponseReplaced();
 
-        const std::int32_t status = Variant(header.size() >= 12 ? header.substr(9, 3) : std::string()).toLong();
-        // A 206 must also run from where we asked to the end: bytes from elsewhere would corrupt
-        // the file, and a shorter range would end it early as if it were complete.
-        if (status != 206 || !rangeFromOffsetToEnd(i1_->getHeader("Content-Range"), offset)) {
+        const std::int32_t status =
+            Variant(header.size() >= 12 ? header.substr(9, 3) : std::string()).toLong();
+        // The 206 must be the rest of the very file the probe measured: from where we asked to
+        // its end, with a body as long as that range, and the same total length (a file changed
+        // on the server has another one). Anything else would end in a file that looks
+        // complete and is not.
+        long long first = 0, last = 0, total = 0;
+        const bool agreed =
+            status == 206 && lengthIsAgreed(header) &&
+            parseContentRange(i1_->getHeader("Content-Range"), first, last, total) &&
+            first == offset && last + 1 == total && total == FileSize_ &&
+            i1_->getHeader("Content-Length") == std::to_string(last - first + 1);
+        if (!agreed) {
             raiseStatus("Resume Falhou.");
             return;
         }
+        // The file must still be as long as when it was measured, or the rest would follow a
+        // hole of zeros.
+        if (file->length() < offset)
+            throw ComError(hr::FileError, "the partial file shrank: " + target);
 
-        file.emplace(target, offset);
+        file->start(offset);
         raiseStatus("Resumindo " + target + ".");
         InDL_ = VTrue;
-        pieceLoop(*file, chunk, offset, {"Recebendo Arquivo.", "Paused.", "Download Terminado!"});
-    } catch (const ResponseReplaced&) {
-        if (file) file->abandon();
-        errorExit();
+        pieceLoop(*file, request, chunk, offset,
+                  {"Recebendo Arquivo.", "Paused.", "Download Terminado!"});
     } catch (...) {
         errorExit();
     }

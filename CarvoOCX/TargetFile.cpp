@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "automation/ComError.h"
+#include <exception>
+#include <utility>
 
 namespace carvo {
 
@@ -19,29 +19,77 @@ constexpr std::size_t kBufferSize = 256 * 1024;
     throw ComError(hr::FileError, what + " " + path + ": " + std::strerror(err));
 }
 
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
 }  // namespace
 
-TargetFile::TargetFile(const std::string& path, std::int64_t position)
-    : flushedTo_(position), path_(path) {
-    if (position < 0) throw ComError(hr::InvalidProcedureCall, "Bad file position");
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) fail("cannot open", path, errno);
+TargetFile::TargetFile(const std::string& path, Mode mode) : path_(path) {
+    // O_NOFOLLOW: a link at the name is refused, dangling or not, so nothing is ever written
+    // where a link points. O_NONBLOCK: opening a FIFO or a device must not wait for a reader.
+    int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (mode == Mode::Create) flags |= O_CREAT;
+    fd_ = ::open(path.c_str(), flags, 0644);
+    if (fd_ < 0) {
+        const int err = errno;
+        if (err == ENOENT && mode == Mode::Existing)
+            throw Missing(hr::FileError, "no file at " + path);
+        if (err == ELOOP)
+            throw ComError(hr::FileError, "refused " + path + ": it is a symbolic link");
+        if (err == ENXIO) throw ComError(hr::FileError, "refused " + path + ": not a regular file");
+        fail("cannot open", path, err);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        const int err = errno;
+        ::close(std::exchange(fd_, -1));
+        fail("cannot read", path, err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(std::exchange(fd_, -1));
+        throw ComError(hr::FileError, "refused " + path + ": " + kindOf(st.st_mode));
+    }
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    // A regular file: ordinary blocking writes from here on.
+    const int fl = ::fcntl(fd_, F_GETFL);
+    if (fl < 0 || ::fcntl(fd_, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        const int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        fail("cannot open", path, err);
+    }
     buffer_.reserve(kBufferSize);
 }
 
 TargetFile::~TargetFile() {
-    if (fd_ >= 0) {
-        try {
-            flush();
-        } catch (const std::exception&) {
-            // Already on an error path; the caller reports the failure that brought it here.
-        }
-        ::close(fd_);
+    try {
+        close();
+    } catch (const std::exception&) {
+        // Already on an error path; the caller reports the failure that brought it here.
     }
 }
 
-void TargetFile::write(std::span<const std::uint8_t> bytes) {
+std::int64_t TargetFile::length() const {
+    struct stat st {};
     if (fd_ < 0) throw ComError(hr::FileError, "file not open: " + path_);
+    if (::fstat(fd_, &st) != 0) fail("cannot read the length of", path_, errno);
+    return st.st_size;
+}
+
+void TargetFile::start(std::int64_t position) {
+    if (position < 0) throw ComError(hr::InvalidProcedureCall, "Bad file position");
+    flushedTo_ = position;
+    started_ = true;
+}
+
+void TargetFile::write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0 || !started_) throw ComError(hr::FileError, "file not open: " + path_);
     if (buffer_.size() + bytes.size() > kBufferSize) flush();
     if (bytes.size() >= kBufferSize) {
         writeAt(bytes);  // a large piece goes straight to the file
@@ -51,15 +99,23 @@ void TargetFile::write(std::span<const std::uint8_t> bytes) {
 }
 
 void TargetFile::flush() {
-    writeAt(buffer_);
+    const std::int64_t from = flushedTo_;
+    try {
+        writeAt(buffer_);
+    } catch (...) {
+        // What the system took stays counted, so a cut keeps it.
+        buffer_.erase(buffer_.begin(),
+                      buffer_.begin() + static_cast<std::ptrdiff_t>(flushedTo_ - from));
+        throw;
+    }
     buffer_.clear();
 }
 
 void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                             static_cast<off_t>(flushedTo_));
+        ssize_t n =
+            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(flushedTo_));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail("cannot write", path_, errno);
@@ -69,36 +125,51 @@ void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void TargetFile::close() {
-    if (fd_ < 0) return;
-    flush();
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) fail("cannot close", path_, errno);
+void TargetFile::cut() {
+    // Whatever an older, longer file held beyond what this run wrote goes: the file is always
+    // a clean prefix of the body from its offset on.
+    if (::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0) fail("cannot cut", path_, errno);
 }
 
-void TargetFile::abandon() {
+void TargetFile::close() {
+    if (fd_ < 0) return;
+    std::exception_ptr failure;
+    if (started_) {
+        try {
+            flush();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        try {
+            cut();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
     buffer_.clear();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && !failure) fail("cannot close", path_, errno);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TargetFile::finish() {
-    if (fd_ < 0) throw ComError(hr::FileError, "file not open: " + path_);
+    if (fd_ < 0 || !started_) throw ComError(hr::FileError, "file not open: " + path_);
     flush();
-    if (::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0) fail("cannot cut", path_, errno);
+    cut();
+    // The path must still name the file written, at the length written: a file deleted,
+    // renamed away or replaced by a link meanwhile is not a completed download.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) != 0) fail("the downloaded file is gone:", path_, errno);
+    if (st.st_dev != device_ || st.st_ino != inode_ || !S_ISREG(st.st_mode))
+        throw ComError(hr::FileError, "the downloaded file was replaced: " + path_);
+    if (st.st_size != flushedTo_)
+        throw ComError(hr::FileError, "the downloaded file changed its length: " + path_);
     close();
 }
 
 bool regularFileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::int64_t fileLength(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) fail("cannot read the length of", path, errno);
-    return st.st_size;
 }
 
 }  // namespace carvo

@@ -188,9 +188,11 @@ On a terminal carvo-get draws one progress line: a bar, the percentage, bytes re
 FileSize, the rate, the time left and the control's status sentence. Keys while it runs:
   p        pause, and p again to go on (Pause(True), Pause(False)).
   c        cancel (Cancel). While paused, the pause is lifted so that the cancel takes effect.
-  Ctrl-C   the same as c; press it again to quit at once.
-A cancelled or broken download leaves the partial file in place, and carvo-get prints the
-carvo-get --resume command line that continues it.
+  Ctrl-C   the same as c; press it again to quit at once (SIGTERM and SIGHUP quit so too).
+A cancelled or broken download, or a quit, leaves the partial file in place with every byte
+already received; carvo-get prints the carvo-get --resume command line that continues it
+(not when it quits). It never writes through a symbolic link, nor into a FIFO, a device or a
+folder at the target: it ends with DLECode 1 instead.
 
 Exit status:
   0  the download completed (the control raised DLComplete); with --info, the probe succeeded

@@ -316,9 +316,11 @@ class Session {
         if (options_.info) return probeOnly();
 
         callMethod(d, dispid::GetFileInformation);
+        quitIfAsked();
         listener_->setFileSize(getProperty(d, dispid::FileSize).toLong());
         if (!listener_->lastCode() && !terminal_.interrupted())
             callMethod(d, options_.resume ? dispid::DLResume : dispid::DownLoad);
+        quitIfAsked();
         listener_->finish();
         return report();
     }
@@ -327,6 +329,7 @@ class Session {
     int probeOnly() {
         Dispatch& d = *object_;
         callMethod(d, dispid::GetFileInformation);
+        quitIfAsked();
         listener_->finish();
         for (auto [name, id] : {std::pair{"FileSize", dispid::FileSize},
                                 {"FileExists", dispid::FileExists},
@@ -339,6 +342,14 @@ class Session {
             return kExitFailed;
         }
         return kExitDone;
+    }
+
+    // A quit asked for by a signal ends the program once the control's method has returned:
+    // its cancel wrote out every byte already reported.
+    void quitIfAsked() {
+        if (!terminal_.quitSignal()) return;
+        listener_->finish();
+        terminal_.quitNow();
     }
 
     void onYield() {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <iterator>
 
 namespace carvo::cli {
@@ -14,6 +15,7 @@ namespace {
 // Signal handlers can reach nothing else: this is the state they share with the program.
 struct SharedWithHandlers {
     volatile sig_atomic_t interrupted = 0;
+    volatile sig_atomic_t quitBy = 0;  // the signal that asked to quit at once, or 0
     volatile sig_atomic_t inQuestion = 0;
     volatile sig_atomic_t rawActive = 0;
     termios original{};
@@ -21,10 +23,17 @@ struct SharedWithHandlers {
 };
 SharedWithHandlers gShared;
 
-// Signals that end the program: the terminal is given back first (SIGPIPE too: a --trace read
-// by a program that stops reading must not leave the terminal without echo).
-constexpr int kFatalSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-struct sigaction gOldInt, gOldTstp, gOldCont, gOldFatal[std::size(kFatalSignals)];
+// Signals that end the program soon: the transfer is cancelled at its next yield, which writes
+// out every byte already reported, and then the program ends by the signal (SIGPIPE too: a
+// --trace read by a program that stops reading). The terminal is given back first.
+constexpr int kQuitSignals[] = {SIGTERM, SIGHUP, SIGPIPE};
+// Signals that end the program at once.
+constexpr int kFatalSignals[] = {SIGQUIT};
+// How long a quit may wait for the control to reach a yield before the signal ends the program
+// anyway (a write that hangs on a dead disk, say).
+constexpr unsigned kQuitGraceSeconds = 1;
+struct sigaction gOldInt, gOldTstp, gOldCont, gOldAlarm, gOldFatal[std::size(kFatalSignals)],
+    gOldQuit[std::size(kQuitSignals)];
 
 void restoreTerminal() {
     if (gShared.rawActive) ::tcsetattr(STDIN_FILENO, TCSANOW, &gShared.original);
@@ -54,19 +63,40 @@ void dieBy(int sig) {
     raiseDefault(sig);
 }
 
+// A quit: cancel at the next yield, and end by sig once the control has written out its bytes.
+void quitSoon(int sig) {
+    gShared.interrupted = 1;
+    gShared.quitBy = sig;
+    ::alarm(kQuitGraceSeconds);
+}
+
 void onInterrupt(int sig) {
-    if (gShared.inQuestion) {
+    // Inside a question nothing has been written yet; a third Ctrl-C does not wait any more.
+    if (gShared.inQuestion || gShared.quitBy) {
         say("\n");
         dieBy(sig);
         return;
     }
     if (gShared.interrupted) {
         say("\ncarvo-get: quitting at once; the partial file stays.\n");
-        dieBy(sig);
+        quitSoon(sig);
         return;
     }
     gShared.interrupted = 1;
 }
+
+void onQuit(int sig) {
+    // Every further write to a closed pipe repeats SIGPIPE: that is no new request to hurry.
+    if (gShared.quitBy && sig == SIGPIPE) return;
+    if (gShared.inQuestion || gShared.quitBy) {
+        dieBy(sig);
+        return;
+    }
+    quitSoon(sig);
+}
+
+// The quit's grace ran out.
+void onAlarm(int sig) { dieBy(gShared.quitBy ? static_cast<int>(gShared.quitBy) : sig); }
 
 void onFatal(int sig) { dieBy(sig); }
 
@@ -98,7 +128,9 @@ void install(int sig, void (*handler)(int), struct sigaction* old) {
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
     for (int s : kFatalSignals) sigaddset(&sa.sa_mask, s);
+    for (int s : kQuitSignals) sigaddset(&sa.sa_mask, s);
     sigaddset(&sa.sa_mask, SIGINT);
+    sigaddset(&sa.sa_mask, SIGALRM);
     sa.sa_flags = SA_RESTART;
     ::sigaction(sig, &sa, old);
 }
@@ -107,6 +139,7 @@ void install(int sig, void (*handler)(int), struct sigaction* old) {
 
 TerminalSession::TerminalSession(bool keys) {
     gShared.interrupted = 0;
+    gShared.quitBy = 0;
     gShared.inQuestion = 0;
     gShared.rawActive = 0;
     // A job in the background would be stopped for touching the terminal: only the foreground
@@ -122,6 +155,9 @@ TerminalSession::TerminalSession(bool keys) {
     install(SIGINT, onInterrupt, &gOldInt);
     for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
         install(kFatalSignals[i], onFatal, &gOldFatal[i]);
+    for (std::size_t i = 0; i < std::size(kQuitSignals); ++i)
+        install(kQuitSignals[i], onQuit, &gOldQuit[i]);
+    install(SIGALRM, onAlarm, &gOldAlarm);
     install(SIGTSTP, onStop, &gOldTstp);
     install(SIGCONT, onContinue, &gOldCont);
     if (keys_) {
@@ -135,6 +171,10 @@ TerminalSession::~TerminalSession() {
     ::sigaction(SIGINT, &gOldInt, nullptr);
     for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
         ::sigaction(kFatalSignals[i], &gOldFatal[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kQuitSignals); ++i)
+        ::sigaction(kQuitSignals[i], &gOldQuit[i], nullptr);
+    ::alarm(0);
+    ::sigaction(SIGALRM, &gOldAlarm, nullptr);
     ::sigaction(SIGTSTP, &gOldTstp, nullptr);
     ::sigaction(SIGCONT, &gOldCont, nullptr);
 }
@@ -147,6 +187,18 @@ int TerminalSession::readKey() {
 }
 
 bool TerminalSession::interrupted() const { return gShared.interrupted != 0; }
+
+int TerminalSession::quitSignal() const { return gShared.quitBy; }
+
+void TerminalSession::quitNow() {
+    const int sig = gShared.quitBy;
+    release();
+    ::alarm(0);
+    // Unblocked here (outside any handler): the default action ends the process now.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    std::_Exit(128 + sig);
+}
 
 void TerminalSession::beginQuestion() {
     gShared.inQuestion = 1;

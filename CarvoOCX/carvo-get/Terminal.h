@@ -1,7 +1,8 @@
 #pragma once
 // carvo-get's hold on its terminal and its signals for the length of one run: keys read one
-// at a time without echo, Ctrl-C turned into a request to cancel, and the terminal given back
-// as it was, whether the run ends normally or by a signal.
+// at a time without echo, Ctrl-C turned into a request to cancel (a second one, or SIGTERM,
+// into a quit that still keeps the bytes already reported), and the terminal given back as it
+// was, whether the run ends normally or by a signal.
 
 #include <termios.h>
 
@@ -19,8 +20,14 @@ class TerminalSession {
     bool keysEnabled() const { return keys_; }
     // The next key pressed, or -1 when none is waiting. Never blocks.
     int readKey();
-    // True once Ctrl-C (SIGINT) arrived.
+    // True once Ctrl-C (SIGINT) arrived, or a signal that asks to quit.
     bool interrupted() const;
+    // The signal that asked to quit at once (a second Ctrl-C, SIGTERM, SIGHUP, SIGPIPE), or 0.
+    // The run cancels at its next yield, which writes out every byte already reported, then
+    // calls quitNow(); should it not get there within a second, the signal ends it anyway.
+    int quitSignal() const;
+    // Gives the terminal back and ends the process by the quit signal.
+    [[noreturn]] void quitNow();
 
     // Around a question asked on the terminal: lines with echo again, and Ctrl-C quits at once
     // (nothing has been written yet when the control asks).

@@ -141,6 +141,7 @@ struct CurlTransfer::Impl {
     };
 
     YieldFn yield;
+    std::function<bool()> stopRequested;
     TransferOptions options;
     std::string url;
     std::unique_ptr<CURLM, MultiDeleter> multi;
@@ -196,7 +197,9 @@ struct CurlTransfer::Impl {
             if (!interim && !followed) settle(r);
             return len;
         }
-        if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+        // The first line after a blank one is the status line of the next response, whatever
+        // the case of its protocol name ("http/1.1 200 OK" too, which libcurl accepts).
+        if (r.blockEnded) {
             r.block.clear();
             r.blockHasLocation = false;
             r.blockEnded = false;
@@ -307,14 +310,16 @@ struct CurlTransfer::Impl {
     }
 
     // Waits (yielding) until the final response's header block is in; throws when there is
-    // no request, when it fails first, or when a yield cancels or replaces it.
-    Request& awaitHeaders() {
+    // no request, when it fails first, or when a yield cancels or replaces it. A stoppable
+    // wait gives up (nullptr) when the owner asks to stop.
+    Request* awaitHeaders(bool stoppable = false) {
         if (!req) throwNoResponse();
         const std::uint64_t gen = generation;
         for (;;) {
             Request& r = *req;
-            if (r.headersFinal) return r;
+            if (r.headersFinal) return &r;
             if (r.finished) throwFailure(r);
+            if (stoppable && stopping()) return nullptr;
             pump(r);
             if (r.headersFinal || r.finished) continue;
             waitForSockets();
@@ -397,11 +402,13 @@ struct CurlTransfer::Impl {
         stats = {};
     }
 
+    bool stopping() const { return stopRequested && stopRequested(); }
+
     ByteArray chunk(std::int32_t size) {
         // A zero or negative size can never be satisfied: fail rather than hand back an empty
         // piece, which a caller would take for the end of the body.
         if (size <= 0) throw ComError(hr::InvalidArg, "piece size must be positive");
-        awaitHeaders();
+        if (!awaitHeaders(true)) return {};
         const std::uint64_t gen = generation;
         const auto want = static_cast<std::size_t>(size);
         ByteArray out;
@@ -417,6 +424,8 @@ struct CurlTransfer::Impl {
                 if (r.result != CURLE_OK) throwFailure(r);
                 break;  // the end of the body
             }
+            // The owner wants to cancel or pause: a server that trickles must not hold it up.
+            if (stopping()) break;
             pump(r);
             if (ring.size() == 0 && !r.finished) waitForSockets();
         }
@@ -461,7 +470,7 @@ bool CurlTransfer::stillExecuting() {
 }
 
 std::string CurlTransfer::getHeader() {
-    const auto& lines = impl_->awaitHeaders().finalBlock;
+    const auto& lines = impl_->awaitHeaders()->finalBlock;
     std::string out;
     for (const auto& line : lines) {
         if (!out.empty()) out += "\r\n";
@@ -471,7 +480,7 @@ std::string CurlTransfer::getHeader() {
 }
 
 std::string CurlTransfer::getHeader(std::string_view name) {
-    const auto& lines = impl_->awaitHeaders().finalBlock;
+    const auto& lines = impl_->awaitHeaders()->finalBlock;
     // The first header of that name; the status line (index 0) is not a header.
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::string_view line = lines[i];
@@ -483,6 +492,10 @@ std::string CurlTransfer::getHeader(std::string_view name) {
 }
 
 ByteArray CurlTransfer::getChunk(std::int32_t size) { return impl_->chunk(size); }
+
+void CurlTransfer::setStopRequest(std::function<bool()> stopRequested) {
+    impl_->stopRequested = std::move(stopRequested);
+}
 
 void CurlTransfer::cancel() {
     ++impl_->generation;

@@ -41,6 +41,7 @@ public:
     std::string getHeader(std::string_view name) override;
     ByteArray getChunk(std::int32_t size) override;
     void cancel() override;
+    void setStopRequest(std::function<bool()> stopRequested) override;
 
     TransferStats stats() const;
 

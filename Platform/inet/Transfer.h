@@ -30,10 +30,15 @@ public:
     // One header's value ("" when absent), name matched without regard to case.
     virtual std::string getHeader(std::string_view name) = 0;
     // The next min(size, bytes left) bytes of the body, waiting for them. Throws ComError on
-    // a failed request, a body cut short, or when no response is open.
+    // a failed request, a body cut short, or when no response is open. When the stop request
+    // holds while it waits, it hands back what it has (perhaps nothing) at once instead.
     virtual ByteArray getChunk(std::int32_t size) = 0;
     // Ends the request in progress, if any.
     virtual void cancel() = 0;
+    // What the owner gives the component so that a cancel or a pause acts while getChunk
+    // waits: asked after every short wait on the network and after every yield to the host.
+    // A piece handed back early because it held is not the end of the body.
+    virtual void setStopRequest(std::function<bool()> stopRequested) { (void)stopRequested; }
 };
 
 // Settings a host or a test may give the component. Zero time-outs mean the defaults.

@@ -130,6 +130,8 @@ TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
     const std::string partial = loadBytes(live.target);
     ASSERT_GT(partial.size(), 0u);
     ASSERT_LE(partial.size(), 700000u);
+    // Every byte reported before the failure is in the file, even those still in its buffer.
+    EXPECT_EQ(live.log->last("RecievedBytes"), "RecievedBytes\t" + std::to_string(partial.size()));
     EXPECT_TRUE(body.compare(0, partial.size(), partial) == 0);
 
     HttpTestServer good;
@@ -191,4 +193,81 @@ TEST(Network, NginxCompletesAFileThatAnotherServerBroke) {
     Live direct(65536);
     direct.fetch(nginx.url("/pacote.zip"));
     EXPECT_TRUE(loadBytes(direct.target) == body);
+}
+
+TEST(Network, HostileRangeAnswersNeverCompleteAFile) {
+    const std::string body = pattern(10000);
+    // A 206 whose body is shorter than its range claims, one for a file that changed on the
+    // server meanwhile, and one cut off before the range's end.
+    Response shortRange = withStatus("HTTP/1.1 206 Partial Content", body.substr(5000, 100));
+    shortRange.headers = {{"Content-Range", "bytes 5000-9999/10000"}};
+    Response grown = withStatus("HTTP/1.1 206 Partial Content", pattern(12000).substr(5000));
+    grown.headers = {{"Content-Range", "bytes 5000-11999/12000"}};
+    Response cut = withStatus("HTTP/1.1 206 Partial Content", body.substr(5000));
+    cut.headers = {{"Content-Range", "bytes 5000-9999/10000"}};
+    cut.dropAfter = 100;
+    for (const Response& rangeAnswer : {shortRange, grown, cut}) {
+        HttpTestServer server;
+        server.route("/f.bin", [&](const Request& req) {
+            return req.header("Range").empty() ? withBody(body) : rangeAnswer;
+        });
+        Live live;
+        storeBytes(live.target, body.substr(0, 5000));
+        live.dl->setUrl(server.url("/f.bin"));
+        live.dl->GetFileInformation();
+        live.dl->DLResume();
+        EXPECT_TRUE(live.log->named("DLComplete").empty());
+        const std::string kept = loadBytes(live.target);
+        if (rangeAnswer.dropAfter == 100) {
+            EXPECT_EQ(live.lastCode(), "DLECode\t1");
+            EXPECT_EQ(kept, body.substr(0, kept.size()));
+        } else {
+            EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+            EXPECT_EQ(kept, body.substr(0, 5000));
+        }
+    }
+}
+
+TEST(Network, ConflictingLengthsFailTheProbe) {
+    HttpTestServer server;
+    Response twoLengths = withBody(pattern(20));
+    twoLengths.headers = {{"Content-Length", "10"}, {"Content-Length", "20"}};
+    server.route("/two", twoLengths);
+    Response chunkedToo = withBody(pattern(20));
+    chunkedToo.chunked = true;
+    chunkedToo.headers = {{"Content-Length", "10"}};
+    server.route("/chunked", chunkedToo);
+    for (const char* path : {"/two", "/chunked"}) {
+        Live live;
+        live.fetch(server.url(path));
+        EXPECT_EQ(live.log->named("DLECode").front(), "DLECode\t1") << path;
+        EXPECT_EQ(live.dl->FileExists(), VFalse);
+        EXPECT_EQ(live.dl->FileSize(), 0);
+        EXPECT_FALSE(fs::exists(live.target)) << path;
+    }
+}
+
+TEST(Network, ACancelActsAtOnceWhileTheServerTrickles) {
+    HttpTestServer server;
+    Response trickle = withBody(pattern(1000));
+    trickle.trickle = std::chrono::seconds(30);  // one byte, then thirty seconds of nothing
+    server.route("/slow.bin", trickle);
+    Live live;
+    live.dl->setUrl(server.url("/slow.bin"));
+    live.dl->GetFileInformation();
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Clock::time_point pressed{};
+    live.host.everyYield([&] {
+        if (pressed == Clock::time_point{} && Clock::now() - start > std::chrono::milliseconds(300)) {
+            pressed = Clock::now();
+            live.dl->Cancel();
+        }
+    });
+    live.dl->DownLoadFile();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
+    RecordProperty("CancelMilliseconds", static_cast<int>(took.count()));
+    EXPECT_LT(took, std::chrono::seconds(1)) << "the cancel took " << took.count() << " ms";
+    EXPECT_EQ(live.lastCode(), "DLECode\t4");
+    EXPECT_EQ(loadBytes(live.target), pattern(1000).substr(0, 1));  // the byte that came
 }

@@ -2,6 +2,7 @@
 // traffic, its own probe, the range request, and the file written from the offset on.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -229,4 +230,97 @@ TEST(Resume, ABrokenResumeUsesItsOwnErrorTexts) {
               (Events{"DLError\tErro Ao Puxar Arquivo de: http://h/pub/big.bin",
                       "StatusChange\tDownload Abortado Devido a Erro!", "DLECode\t1"}));
     EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 3000));
+}
+
+namespace {
+const Events kResumeErrorExit = {"DLError\tErro Ao Puxar Arquivo de: http://h/pub/big.bin",
+                                 "StatusChange\tDownload Abortado Devido a Erro!", "DLECode\t1"};
+}  // namespace
+
+TEST(Resume, ALinkOrASpecialFileIsNeverResumedInto) {
+    {  // A link to someone's file: refused, that file unchanged.
+        Resume r(pattern(10000));
+        const fs::path theirs = r.target.string() + ".theirs";
+        storeBytes(theirs, r.full.substr(0, 5000));
+        fs::create_symlink(theirs, r.target);
+        r.run();
+        EXPECT_EQ(r.log->events, kResumeErrorExit);
+        EXPECT_EQ(loadBytes(theirs), r.full.substr(0, 5000));
+        fs::remove(theirs);
+    }
+    {  // A dangling link: refused, nothing created where it points.
+        Resume r(pattern(10000));
+        const fs::path nowhere = r.target.string() + ".nowhere";
+        fs::create_symlink(nowhere, r.target);
+        r.run();
+        EXPECT_EQ(r.log->events, kResumeErrorExit);
+        EXPECT_FALSE(fs::exists(nowhere));
+    }
+    {  // A FIFO: an error at once.
+        Resume r(pattern(10000));
+        ASSERT_EQ(::mkfifo(r.target.c_str(), 0600), 0);
+        r.run();
+        EXPECT_EQ(r.log->events, kResumeErrorExit);
+    }
+}
+
+TEST(Resume, ThePartialFileMustStayTheOneThatWasMeasured) {
+    // Between the probe and the range's answer the partial file is cut, replaced by a link, or
+    // deleted: the run ends in the error exit, with no hole and no one else's file written.
+    for (const std::string change : {"cut", "link", "delete"}) {
+        Resume r(pattern(10000));
+        r.partial(r.full.substr(0, 5000));
+        const fs::path other = r.target.string() + ".other";
+        storeBytes(other, "someone else's");
+        auto answer = r.script.onExecute;
+        r.script.onExecute = [&](FakeTransferScript& s, std::string_view extra) {
+            answer(s, extra);
+            if (extra.empty()) return;
+            if (change == "cut") fs::resize_file(r.target, 0);
+            if (change != "cut") fs::remove(r.target);
+            if (change == "link") fs::create_symlink(other, r.target);
+        };
+        r.run();
+        EXPECT_TRUE(r.log->named("DLComplete").empty()) << change;
+        EXPECT_EQ(r.log->last("DLECode"), "DLECode\t1") << change;
+        EXPECT_EQ(loadBytes(other), "someone else's") << change;
+        if (change == "cut") {
+            EXPECT_EQ(fs::file_size(r.target), 0u);
+        }
+        fs::remove(other);
+    }
+}
+
+TEST(Resume, A206ThatWouldNotCompleteTheFileIsRefusedOrFails) {
+    // A length shorter than the range claims, or a total other than the probe's (the file changed
+    // on the server): refused before anything is written.
+    for (const std::string rangeHeaders :
+         {"Content-Range: bytes 5000-9999/10000\r\nContent-Length: 100\r\n",
+          "Content-Range: bytes 5000-11999/12000\r\nContent-Length: 7000\r\n"}) {
+        Resume r(pattern(10000));
+        r.partial(r.full.substr(0, 5000));
+        auto answer = r.script.onExecute;
+        r.script.onExecute = [&](FakeTransferScript& s, std::string_view extra) {
+            answer(s, extra);
+            if (extra.empty()) return;
+            s.header = "HTTP/1.1 206 Partial Content\r\n" + rangeHeaders;
+            s.body = pattern(12000).substr(5000, 100);
+        };
+        r.run();
+        EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.") << rangeHeaders;
+        EXPECT_TRUE(r.log->named("DLComplete").empty());
+        EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 5000));
+    }
+    // A body that ends before the range's end: the error exit, never DLComplete.
+    Resume r(pattern(10000));
+    r.partial(r.full.substr(0, 5000));
+    auto answer = r.script.onExecute;
+    r.script.onExecute = [&](FakeTransferScript& s, std::string_view extra) {
+        answer(s, extra);
+        if (!extra.empty()) s.body.resize(100);
+    };
+    r.run();
+    EXPECT_TRUE(r.log->named("DLComplete").empty());
+    EXPECT_EQ(Events(r.log->events.end() - 3, r.log->events.end()), kResumeErrorExit);
+    EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 5100));
 }

@@ -2,7 +2,10 @@
 // events, the existing-file dialogs, cancel, pause and every way the transfer ends.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <filesystem>
 
@@ -174,9 +177,133 @@ TEST(Transfer, ACallFromAnEventHandlerThatReplacesTheResponseNeverSplicesTwoBodi
     d.run();
     EXPECT_TRUE(d.log->named("DLComplete").empty());
     EXPECT_EQ(d.log->last("DLECode"), "DLECode\t1");
-    const std::string saved = loadBytes(d.target);
-    EXPECT_LT(saved.size(), d.script.body.size());
-    EXPECT_EQ(d.script.body.compare(0, saved.size(), saved), 0);
+    // The bytes of the original response already reported stay; nothing of the new one.
+    EXPECT_EQ(loadBytes(d.target), d.script.body.substr(0, 1024));
+}
+
+namespace {
+// A host that runs an action while its overwrite question is open.
+struct BusyDialogHost : ScriptedHost {
+    std::function<void()> whileAsking;
+    MsgBoxResult messageBox(std::string_view text, int style, std::string_view title) override {
+        if (whileAsking) std::exchange(whileAsking, nullptr)();
+        return ScriptedHost::messageBox(text, style, title);
+    }
+};
+}  // namespace
+
+TEST(Transfer, AResponseReplacedWhileTheOverwriteQuestionIsOpenIsNotSaved) {
+    Download d(pattern(3000));
+    BusyDialogHost host;
+    d.site.host = &host;
+    d.dl->setPromptOverwrite(VTrue);
+    storeBytes(d.target, "old");
+    host.whileAsking = [&] {
+        d.dl->setUrl("http://h/pub/other.bin");
+        d.dl->GetFileInformation();
+    };
+    host.answerBox(MsgBoxResult::Yes);
+    d.run();
+    EXPECT_TRUE(d.log->named("DLComplete").empty());
+    EXPECT_EQ(d.log->last("DLECode"), "DLECode\t1");
+    EXPECT_EQ(loadBytes(d.target), "old");
+}
+
+TEST(Transfer, BytesReportedAreOnDiskWhilePaused) {
+    Download d(pattern(50000));
+    d.log->onEach = [&](const std::string& e) {
+        if (e == "RecievedBytes\t3072") d.dl->Pause(VTrue);
+    };
+    std::uintmax_t onDisk = 0;
+    d.host.everyYield([&] {
+        if (d.dl->CPause() != VTrue) return;
+        onDisk = fs::file_size(d.target);  // what a process killed now would leave
+        d.dl->Cancel();
+        d.dl->Pause(VFalse);
+    });
+    d.run();
+    EXPECT_EQ(onDisk, 3072u);
+    EXPECT_EQ(d.log->last("DLECode"), "DLECode\t4");
+}
+
+TEST(Transfer, ABodyShorterThanItsLengthIsAFailureNotAFile) {
+    Download d(pattern(4000));
+    d.script.header = "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n";
+    d.run();
+    EXPECT_TRUE(d.log->named("DLComplete").empty());
+    EXPECT_EQ(Events(d.log->events.end() - 3, d.log->events.end()), kErrorExit);
+    EXPECT_EQ(loadBytes(d.target), d.script.body);  // kept for a resume
+    EXPECT_EQ(d.dl->InDL(), VTrue);
+}
+
+TEST(Transfer, AFileThatStopsEarlyIsACleanPrefixOfTheNewBody) {
+    // Written in place over a longer file ("the same name", No): a cancel and a failure cut the
+    // file at the last byte written, so no tail of the old file passes for downloaded bytes.
+    for (bool cancel : {true, false}) {
+        Download d(pattern(10000));
+        d.dl->setPromptOverwrite(VTrue);
+        storeBytes(d.target, std::string(20000, 'o'));
+        d.host.answerBox(MsgBoxResult::No);
+        d.host.answerInput(d.target.string());
+        d.host.answerBox(MsgBoxResult::No);
+        if (cancel) {
+            d.log->onEach = [&](const std::string& e) {
+                if (e == "RecievedBytes\t3072") d.dl->Cancel();
+            };
+        } else {
+            d.script.failAfterBytes = 4000;
+        }
+        d.run();
+        EXPECT_EQ(d.log->last("DLECode"), cancel ? "DLECode\t4" : "DLECode\t1");
+        EXPECT_EQ(loadBytes(d.target), d.script.body.substr(0, cancel ? 3072 : 4000)) << cancel;
+    }
+}
+
+TEST(Transfer, TheTargetIsNeverFollowedThroughALinkNorASpecialFile) {
+    {  // A dangling link: refused, and nothing is created where it points.
+        Download d(pattern(100));
+        fs::create_symlink(d.dir / "elsewhere.bin", d.target);
+        d.run();
+        EXPECT_EQ(d.log->events, kErrorExit);
+        EXPECT_TRUE(fs::is_symlink(d.target));
+        EXPECT_FALSE(fs::exists(d.dir / "elsewhere.bin"));
+    }
+    {  // A link to an existing file is replaced, as an existing file is; its target stays.
+        Download d(pattern(100));
+        storeBytes(d.dir / "theirs.txt", "not yours");
+        fs::create_symlink(d.dir / "theirs.txt", d.target);
+        d.run();
+        EXPECT_EQ(d.log->named("DLComplete").size(), 1u);
+        EXPECT_FALSE(fs::is_symlink(d.target));
+        EXPECT_EQ(loadBytes(d.target), d.script.body);
+        EXPECT_EQ(loadBytes(d.dir / "theirs.txt"), "not yours");
+    }
+    {  // A FIFO without a reader, and a device: an error at once, never a hang.
+        Download fifo(pattern(100));
+        ASSERT_EQ(::mkfifo(fifo.target.c_str(), 0600), 0);
+        const auto start = std::chrono::steady_clock::now();
+        fifo.run();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(fifo.log->events, kErrorExit);
+        EXPECT_TRUE(fs::is_fifo(fifo.target));
+
+        Download device(pattern(100));
+        device.dl->setSaveLocation("/dev/null");
+        device.run();
+        EXPECT_EQ(device.log->events, kErrorExit);
+    }
+}
+
+TEST(Transfer, OnlineCheckAndKeepTypeCountAsTrueOnlyAtMinusOne) {
+    Download d(pattern(100));
+    d.connection = {false, 0};
+    d.dl->setUrl("http://h/pub/setup.exe");
+    d.dl->setOnlineCheck(1);
+    d.dl->setKeepType(1);
+    d.run();
+    EXPECT_TRUE(d.host.calls().empty());  // no connection check, so no message box
+    EXPECT_EQ(loadBytes(d.target), d.script.body);  // saved under SaveLocation as it is
+    EXPECT_FALSE(fs::exists(d.dir / "file.exe"));
 }
 
 TEST(Transfer, AHostMayReleaseTheControlFromAnEventHandler) {

@@ -147,6 +147,23 @@ TEST_F(TransferTest, HeaderBlockIsTheFinalResponsesAlone) {
     EXPECT_EQ(readAll(7), "after continue");
 }
 
+TEST_F(TransferTest, AFinalStatusLineInAnyCaseStartsItsOwnBlock) {
+    // libcurl takes "http/1.1" as well as "HTTP/1.1": after a 100 Continue or a followed
+    // redirect, the final block is still the final response's alone.
+    Response interim = ok("after continue");
+    interim.statusLine = "HTTP/1.1 100 Continue\r\n\r\nhttp/1.1 200 OK";
+    server.route("/interim", interim);
+    server.route("/moved", redirect("/lower"));
+    Response lower = ok("lower");
+    lower.statusLine = "Http/1.1 200 OK";
+    server.route("/lower", lower);
+    for (const char* path : {"/interim", "/moved"}) {
+        open(server.url(path));
+        EXPECT_EQ(t().getHeader().substr(0, 17), std::string(path) == "/moved" ? "Http/1.1 200 OK\r\n" : "http/1.1 200 OK\r\n") << path;
+        EXPECT_EQ(t().getHeader("Location"), "") << path;
+    }
+}
+
 TEST_F(TransferTest, NonRedirectStatusesAreFinalAndReadable) {
     Response old = ok("legacy");
     old.statusLine = "HTTP/1.0 200 OK";

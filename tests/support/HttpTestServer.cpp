@@ -72,6 +72,7 @@ struct Plan {
     bool chunked = false;
     std::size_t dropAfter = std::string::npos;
     std::size_t bytesPerSecond = 0;
+    std::chrono::milliseconds trickle{0};
     std::chrono::milliseconds headerDelay{0}, bodyDelay{0};
     bool neverRespond = false;
     bool headOnly = false;  // a HEAD request: the header block alone
@@ -110,6 +111,7 @@ Plan planFor(const Response& r, const Request& req) {
     p.chunked = r.chunked;
     p.dropAfter = r.dropAfter;
     p.bytesPerSecond = r.bytesPerSecond;
+    p.trickle = r.trickle;
     p.headerDelay = r.headerDelay;
     p.bodyDelay = r.bodyDelay;
     p.neverRespond = r.neverRespond;
@@ -385,8 +387,9 @@ struct HttpTestServer::Impl {
         const bool cut = plan.dropAfter < body.size();
         if (cut) body = body.substr(0, plan.dropAfter);
         const std::size_t piece =
-            plan.bytesPerSecond == 0 ? 64 * 1024
-                                     : std::clamp<std::size_t>(plan.bytesPerSecond / 20, 1, 16 * 1024);
+            plan.trickle.count() > 0 ? 1
+            : plan.bytesPerSecond == 0 ? 64 * 1024
+                                       : std::clamp<std::size_t>(plan.bytesPerSecond / 20, 1, 16 * 1024);
         const auto start = Clock::now();
         std::size_t sent = 0;
         while (sent < body.size()) {
@@ -413,6 +416,7 @@ struct HttpTestServer::Impl {
             }
             sent += slice.size();
             bodySent += slice.size();
+            if (plan.trickle.count() > 0 && sent < body.size() && !pause(plan.trickle)) return false;
         }
         if (cut) return false;
         if (plan.chunked && !sendAll(fd, "0\r\n\r\n")) return false;
