@@ -5,18 +5,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "MakerKeys.h"
 #include "UpdateVerifier.h"
+#include "mdlRegistry.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: veltrup-sign keygen DIR\n"
-    "       veltrup-sign sign SECRET_KEY INSTALLER\n"
+    "       veltrup-sign sign SECRET_KEY INSTALLER VERSION [NAME]\n"
     "       veltrup-sign verify LINKS_INI UPDATE_INI INSTALLER\n"
     "       veltrup-sign --help\n";
 
@@ -28,9 +30,12 @@ constexpr const char* kHelp =
     "    Prints the line to put into section [MAIN] of the links.ini shipped with the\n"
     "    product:  PublicKey=...\n"
     "\n"
-    "sign SECRET_KEY INSTALLER\n"
-    "    Prints the three lines to paste into section [MAIN] of the version file:\n"
-    "    Size=..., SHA256=... and Signature=... (Ed25519ph over the installer's bytes).\n"
+    "sign SECRET_KEY INSTALLER VERSION [NAME]\n"
+    "    Prints the five lines to paste into section [MAIN] of the version file:\n"
+    "    Version=VERSION, Shell=NAME, Size=..., SHA256=... and Signature=... (Ed25519\n"
+    "    over those four lines, so the installer is accepted only as this version and\n"
+    "    under this name). NAME is the name Veltrup saves and starts the installer\n"
+    "    under; it defaults to the installer's own file name.\n"
     "\n"
     "verify LINKS_INI UPDATE_INI INSTALLER\n"
     "    Runs the check Veltrup runs after downloading, before anything is uploaded.\n"
@@ -59,14 +64,15 @@ int keygen(const std::string& dir) {
     return 0;
 }
 
-int sign(const std::string& keyFile, const std::string& installer) {
+int sign(const std::string& keyFile, const std::string& installer, const std::string& version,
+         const std::string& name) {
     std::string error;
     struct stat st {};
     if (::stat(keyFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
         std::fprintf(stderr, "veltrup-sign: warning: %s can be read by others than you\n", keyFile.c_str());
     const auto key = veltrup::maker::loadSecretKey(keyFile, error);
     if (!key) return failed(error);
-    const auto lines = veltrup::maker::signInstaller(*key, installer, error);
+    const auto lines = veltrup::maker::signInstaller(*key, installer, version, name, error);
     if (!lines) return failed(error);
     // The download control counts bytes in a signed 32-bit number.
     if (veltrup::release::parseSize(lines->size).value_or(0) > static_cast<std::uint64_t>(INT32_MAX))
@@ -76,7 +82,10 @@ int sign(const std::string& keyFile, const std::string& installer) {
 }
 
 int verify(const std::string& links, const std::string& versionFile, const std::string& installer) {
-    const auto result = veltrup::verifyUpdate(versionFile, links, installer);
+    // Veltrup saves and starts the installer under the version file's Shell, whatever the
+    // maker's own copy is called.
+    const std::string shell = veltrup::ReadProfileString("MAIN", "Shell", "Erro", versionFile);
+    const auto result = veltrup::verifyUpdate(versionFile, links, installer, shell);
     std::printf("%s: %s\n", result.ok ? "accepted" : "refused", result.reason.c_str());
     return result.ok ? 0 : 1;
 }
@@ -93,7 +102,10 @@ int main(int argc, char** argv) {
     if (args.empty()) return usage();
     const std::string_view command = args[0];
     if (command == "keygen" && args.size() == 2) return keygen(args[1]);
-    if (command == "sign" && args.size() == 3) return sign(args[1], args[2]);
+    if (command == "sign" && (args.size() == 4 || args.size() == 5))
+        return sign(
+            args[1], args[2], args[3],
+            args.size() == 5 ? args[4] : std::filesystem::path(args[2]).filename().string());
     if (command == "verify" && args.size() == 4) return verify(args[1], args[2], args[3]);
     return usage();
 }

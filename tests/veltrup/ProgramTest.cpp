@@ -1,14 +1,19 @@
 // The program as processes: a second copy of the built Veltrup is refused while the first runs
-// on untouched, and the installer is really started, detached, before the program ends.
+// on untouched, the lock lives only in a folder of the user's own, and the installer that was
+// checked is really started, detached, before the program ends.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <fstream>
 #include <sstream>
 
+#include "MakerKeys.h"
+#include "TypeLib.h"
 #include "WizardHarness.h"
+#include "win/UniqueFd.h"
 
 using namespace veltrup;
 using namespace veltrup::test;
@@ -83,13 +88,64 @@ TEST(VeltrupSecondCopy, TheLockBelongsToOneProgramFileAndGoesWithItsHolder) {
     EXPECT_TRUE(again.acquired());
 }
 
+TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
+    // The place depends on nothing the environment says.
+    const fs::path lockFile = SingleInstanceLock::lockFileFor(VELTRUP_EXE);
+    ::setenv("XDG_RUNTIME_DIR", "/", 1);
+    EXPECT_EQ(SingleInstanceLock::lockFileFor(VELTRUP_EXE), lockFile);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SingleInstanceLock::lockFileFor(VELTRUP_EXE), lockFile);
+
+    const uid_t me = ::getuid();
+    const uid_t other = me + 4242;
+    carvo::test::ScratchFolder root("veltrup-places");
+    const UserFolderPlaces places{root / "run", root / "tmp"};
+    const fs::path runtime = places.runtimeRoot / std::to_string(me);
+    const fs::path fallback = places.tempRoot / ("veltrup-" + std::to_string(me));
+    fs::create_directories(places.tempRoot);
+    const auto openedFolder = [&] {
+        fs::path folder;
+        const carvo::UniqueFd fd(openUserFolder(me, folder, places));
+        return fd.get() < 0 ? fs::path() : folder;
+    };
+    // No runtime folder: one of our own is made, closed to others.
+    EXPECT_EQ(openedFolder(), fallback);
+    EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all);
+    // The runtime folder when it is ours alone; never when somebody else owns it or may enter.
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    EXPECT_EQ(openedFolder(), runtime);
+    fs::permissions(runtime, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    EXPECT_EQ(openedFolder(), fallback);
+    fs::remove(runtime);
+
+    // Somebody else made the fallback first (or a link, or left it open): not trusted, not
+    // changed, and the program runs with no lock rather than never.
+    fs::remove(fallback);
+    fs::create_directory(fallback);
+    fs::permissions(fallback, fs::perms::owner_all);
+    if (::chown(fallback.c_str(), other, other) != 0) GTEST_SKIP() << "needs to give a folder away";
+    EXPECT_EQ(openedFolder(), fs::path());
+    const SingleInstanceLock planted(VELTRUP_EXE, places);
+    EXPECT_TRUE(planted.acquired());
+    EXPECT_TRUE(fs::is_empty(fallback));
+    struct stat st {};
+    ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, other);
+    fs::remove(fallback);
+    fs::create_directory_symlink(root.path(), fallback);
+    EXPECT_EQ(openedFolder(), fs::path());
+    fs::remove(fallback);
+    fs::create_directory(fallback);
+    fs::permissions(fallback, fs::perms::all);
+    EXPECT_EQ(openedFolder(), fs::path());
+}
+
 namespace {
 
-// An installer that shows it ran: it writes a marker beside itself.
-void writeInstaller(const fs::path& path) {
-    carvo::test::storeBytes(path,
-                            "#!/bin/sh\n"
-                            "echo \"installer ran in $(pwd)\" > \"$(dirname \"$0\")/installed.txt\"\n");
+// An installer that shows it ran: it writes a marker into its working folder.
+void writeInstaller(const fs::path& path, const std::string& who = "installer") {
+    carvo::test::storeBytes(path, "#!/bin/sh\necho \"" + who + " ran in $(pwd)\" > installed.txt\n");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);  // as downloaded
 }
 
@@ -107,6 +163,60 @@ TEST(VeltrupInstaller, StartsDetachedWithItsExecutePermissionSetFirst) {
               "installer ran in " + folder.path().string() + "\n");
 }
 
+// A process that can write the program folder changes the installer right after it was
+// checked: in place, and by putting another file under its name. The swapped-in program never
+// runs; what runs is what was checked, or nothing.
+TEST(VeltrupInstaller, AnInstallerSwappedAfterItsCheckNeverRuns) {
+    const auto swap = [](const fs::path& installer) {
+        writeInstaller(installer, "swapped");
+        writeInstaller(installer.parent_path() / "other", "swapped");
+        fs::rename(installer.parent_path() / "other", installer);
+    };
+    carvo::test::ScratchFolder folder("veltrup-installer");
+    const fs::path installer = folder / "setup.sh";
+    writeInstaller(installer);
+    const InstallerCopy copy(installer.string());
+    std::string checked, error;
+    ASSERT_TRUE(release::forEachPiece(
+        copy.fd(), "copy", [&](auto piece) { checked.append(piece.begin(), piece.end()); }, error));
+    swap(installer);
+    EXPECT_EQ(copy.start(folder.path().string()), "");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "installed.txt") && fs::file_size(folder / "installed.txt") > 0; }));
+    EXPECT_EQ(carvo::test::loadBytes(folder / "installed.txt"), "installer ran in " + folder.path().string() + "\n");
+    EXPECT_NE(checked.find("installer ran"), std::string::npos);
+
+    // Swapped between the wizard's check and the start: the start checks what it took, refuses
+    // it, and the file is gone.
+    Wizard w;
+    carvo::test::ScratchFolder keys("veltrup-maker");
+    std::string why;
+    const auto pair = maker::generateKeys(keys / "keys", why);
+    const auto secret = maker::loadSecretKey(pair->secretFile, why);
+    writeInstaller(w.folder / "setup.sh");
+    const auto lines = maker::signInstaller(*secret, w.folder / "setup.sh", "3", "setup.sh", why);
+    ASSERT_TRUE(lines) << why;
+    carvo::test::storeBytes(w.folder / "links.ini", "[MAIN]\nPublicKey=" + pair->publicKey + "\n");
+    w.writeVersionFile("Version=3\r\nFile=http://127.0.0.1:1/setup.sh\r\n" + lines->text());
+    const auto launch = programEnvironment(w.folderPath(), w.host, nullptr).launchInstaller;
+    w.launcher = [&](const std::string& path) {
+        swap(path);
+        return launch(path);
+    };
+    const std::string genuine = carvo::test::loadBytes(w.folder / "setup.sh");
+    w.setInstalled("\"Version\"=\"2\"");
+    w.open();
+    w.dl1->onDownLoad = [&] { w.dl1->fire(carvo::eventid::DLComplete); };
+    w.dl2->onDownLoad = [&] {
+        carvo::test::storeBytes(w.dl2->SaveLocation, genuine);
+        w.dl2->fire(carvo::eventid::DLComplete);
+    };
+    for (int press = 0; press < 4; ++press) w.press();
+    EXPECT_EQ(w.ended, 0);
+    ASSERT_EQ(boxes(w.host).size(), 1u);
+    EXPECT_NE(boxes(w.host)[0].text.find(kVerifyFailureText), std::string::npos);
+    EXPECT_FALSE(fs::exists(w.folder / "setup.sh"));
+}
+
 TEST(VeltrupInstaller, AMissingOrUnrunnableFileIsAFailureNotACrash) {
     carvo::test::ScratchFolder folder("veltrup-installer");
     EXPECT_NE(startInstaller((folder / "absent.sh").string(), folder.path().string()), "");
@@ -114,6 +224,10 @@ TEST(VeltrupInstaller, AMissingOrUnrunnableFileIsAFailureNotACrash) {
     EXPECT_NE(startInstaller((folder / "garbage.bin").string(), folder.path().string()), "");
     fs::create_directory(folder / "adir");
     EXPECT_NE(startInstaller((folder / "adir").string(), folder.path().string()), "");
+    // A link is not followed, even to a good installer.
+    writeInstaller(folder / "setup.sh");
+    fs::create_symlink(folder / "setup.sh", folder / "link.sh");
+    EXPECT_EQ(startInstaller((folder / "link.sh").string(), folder.path().string()), "O arquivo não foi encontrado.");
 }
 
 TEST(VeltrupInstaller, TheWizardsLastPressStartsTheRealInstallerAndEnds) {

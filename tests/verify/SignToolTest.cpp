@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <utility>
+#include <vector>
+
 #include "Release.h"
 
 namespace veltrup::test {
@@ -47,10 +50,13 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     Release r;
     ProcessResult made = tool({"keygen", (r.dir / "mine").string()});
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-    ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string()});
+    // The name defaults to the installer's own.
+    ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string(), "3"});
     ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
     EXPECT_EQ(signedOut.err, "");
-    EXPECT_EQ(signedOut.out.rfind("Size=200000\nSHA256=" + r.lines.sha256 + "\nSignature=", 0), 0u) << signedOut.out;
+    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nSignature=", 0),
+              0u)
+        << signedOut.out;
 
     r.writeLinks(made.out);
     r.writeVersion(signedOut.out);
@@ -69,12 +75,26 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     Release r;
     EXPECT_EQ(tool({}).exitStatus, 2);
     EXPECT_EQ(tool({"sign", r.keys.secretFile.string()}).exitStatus, 2);
+    // The old form, without the version, signs nothing.
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), r.installer().string()}).exitStatus, 2);
+    // A version or a name the updater would read back otherwise, or refuse, is not signed.
+    const std::vector<std::pair<std::string, std::string>> unsignable = {
+        {"3", "../setup.bin"}, {"3", "links.ini"},   {"3", "setup\xff.bin"}, {"3", "setup\x01.bin"},
+        {"3", " setup.bin"},   {" 3", "setup.bin"},  {"\"3\"", "setup.bin"},  {"", "setup.bin"},
+        {std::string(128, '9'), "setup.bin"},
+    };
+    for (const auto& [version, name] : unsignable) {
+        SCOPED_TRACE(version + " " + name);
+        ProcessResult refused = tool({"sign", r.keys.secretFile.string(), r.installer().string(), version, name});
+        EXPECT_EQ(refused.exitStatus, 1);
+        EXPECT_EQ(refused.out, "");
+    }
     EXPECT_EQ(tool({"publish", "x"}).exitStatus, 2);
     ProcessResult help = tool({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.out.find("keygen DIR"), std::string::npos);
-    EXPECT_EQ(tool({"sign", (r.dir / "none.key").string(), r.installer().string()}).exitStatus, 1);
-    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), (r.dir / "none.bin").string()}).exitStatus, 1);
+    EXPECT_EQ(tool({"sign", (r.dir / "none.key").string(), r.installer().string(), "3"}).exitStatus, 1);
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), (r.dir / "none.bin").string(), "3"}).exitStatus, 1);
     ProcessResult notAFolder = tool({"keygen", r.installer().string()});
     EXPECT_EQ(notAFolder.exitStatus, 1);
     EXPECT_NE(notAFolder.err.find("not a folder"), std::string::npos);
