@@ -206,7 +206,10 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
     const std::string keyText = mainValue(linksFile, "PublicKey");
     const std::string sizeText = mainValue(versionFile, "Size");
     const std::string shaText = mainValue(versionFile, "SHA256");
-    const std::string signatureText = mainValue(versionFile, "Signature");
+    const std::string signatureText = mainValue(versionFile, "StatementSignature");
+    // The old form, Ed25519ph over the installer's bytes alone, which copies installed before
+    // the statement existed still check. It must parse, as always, but proves nothing here.
+    const std::string oldSignatureText = mainValue(versionFile, "Signature");
 
     // Every value present must parse, whether or not it will be needed: a version file that
     // carries garbage is not one the maker's tool wrote.
@@ -214,7 +217,8 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
     std::optional<std::vector<unsigned char>> signature;
     std::optional<std::uint64_t> size;
     std::optional<Sha256> sha;
-    if (keyText.empty() && sizeText.empty() && shaText.empty() && signatureText.empty())
+    if (keyText.empty() && sizeText.empty() && shaText.empty() && signatureText.empty() &&
+        oldSignatureText.empty())
         return {true, "nothing to check"};
     if (!cryptoReady()) return refuse("the cryptography library cannot start");
     if (!keyText.empty() && !(publicKey = decodeBase64(keyText, kPublicKeyBytes)))
@@ -224,13 +228,18 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
     if (!shaText.empty() && !(sha = decodeSha256Hex(shaText)))
         return refuse("SHA256 in the version file is not 64 hex digits");
     if (!signatureText.empty() && !(signature = decodeBase64(signatureText, kSignatureBytes)))
+        return refuse("StatementSignature in the version file is not base64 of 64 bytes");
+    if (!oldSignatureText.empty() && !decodeBase64(oldSignatureText, kSignatureBytes))
         return refuse("Signature in the version file is not base64 of 64 bytes");
 
     if (publicKey) {
         if (!signature)
-            return refuse("the links file holds a PublicKey but the version file has no Signature");
+            return refuse(
+                "the links file holds a PublicKey but the version file has no StatementSignature "
+                "(a Signature alone is the old form, over the installer's bytes only)");
         if (!size || !sha)
-            return refuse("the version file has a Signature but not the Size and SHA256 it covers");
+            return refuse(
+                "the version file has a StatementSignature but not the Size and SHA256 it covers");
         // The name the caller saves or starts the update under must be the one that was signed.
         const std::string versionText = mainValue(versionFile, "Version");
         const std::string shellText = mainValue(versionFile, "Shell");
@@ -241,8 +250,8 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
                                         reinterpret_cast<const unsigned char*>(signedText.data()),
                                         signedText.size(), publicKey->data()) != 0)
             return refuse(
-                "Signature does not verify under the PublicKey for this Version, Shell, Size and "
-                "SHA256");
+                "StatementSignature does not verify under the PublicKey for this Version, Shell, "
+                "Size and SHA256");
     }
     // A Signature without a key has nothing to be checked against.
     if (!publicKey && !size && !sha) return {true, "nothing to check"};

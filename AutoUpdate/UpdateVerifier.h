@@ -4,7 +4,7 @@
 // published it.
 //
 // The version file (Update.ini, from the server) may carry, in section MAIN:
-//   Size=<bytes, decimal>  SHA256=<64 hex digits>  Signature=<base64 of 64 bytes>
+//   Size=<bytes, decimal>  SHA256=<64 hex digits>  StatementSignature=<base64 of 64 bytes>
 // and links.ini (beside the program, installed with it, so trusted) may carry, in MAIN:
 //   PublicKey=<base64 of the maker's 32-byte Ed25519 public key>
 // The signature is plain Ed25519 over a statement of what Veltrup acts on: the version file's
@@ -12,10 +12,13 @@
 // An old installer signed for version 3 therefore cannot be offered as version 4, nor saved
 // and started under another name. The maker's tool, veltrup-sign, writes these lines.
 //
-// The rule: with a PublicKey, the version file must carry Size, SHA256 and a Signature of
-// their statement that verifies under the key, and the Shell the caller acts on must be the
-// version file's; whatever the key, a Size or SHA256 that is present must match the file; a
-// value that does not parse (base64, hex, number) is a refusal, never a crash. With none of
+// The rule: with a PublicKey, the version file must carry Size, SHA256 and a
+// StatementSignature of their statement that verifies under the key, and the Shell the caller
+// acts on must be the version file's; whatever the key, a Size or SHA256 that is present must
+// match the file; a value that does not parse (base64, hex, number) is a refusal, never a
+// crash. A Signature line (the older form, Ed25519ph over the installer's bytes alone) must
+// parse but counts for nothing: a version file signed only that way is refused under a key.
+// It may stand beside the statement's signature for copies installed before it. With none of
 // the keys and no PublicKey the installer passes unread, as it always did. A key present with
 // an empty value counts as absent.
 //

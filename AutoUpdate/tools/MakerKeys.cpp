@@ -179,13 +179,14 @@ std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::s
 
 std::string ReleaseLines::text() const {
     return "Version=" + version + "\nShell=" + shell + "\nSize=" + size + "\nSHA256=" + sha256 +
-           "\nSignature=" + signature + "\n";
+           "\nStatementSignature=" + signature + "\n" +
+           (oldSignature.empty() ? "" : "Signature=" + oldSignature + "\n");
 }
 
 std::optional<ReleaseLines> signInstaller(const SecretKey& key,
                                           const std::filesystem::path& installer,
                                           std::string_view version, std::string_view shell,
-                                          std::string& error) {
+                                          std::string& error, bool withOldSignature) {
     if (!release::cryptoReady()) {
         error = "the cryptography library cannot start";
         return std::nullopt;
@@ -211,16 +212,25 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
         return std::nullopt;
     }
     crypto_hash_sha256_state shaState;
+    crypto_sign_state oldState;
     crypto_hash_sha256_init(&shaState);
+    crypto_sign_init(&oldState);
     std::uint64_t length = 0;
     const bool read = release::forEachPiece(
         installer,
         [&](std::span<const unsigned char> piece) {
             length += piece.size();
             crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
+            if (withOldSignature) crypto_sign_update(&oldState, piece.data(), piece.size());
         },
         error, true);
     if (!read) return std::nullopt;
+    std::array<unsigned char, release::kSignatureBytes> oldSignature{};
+    if (withOldSignature && crypto_sign_final_create(&oldState, oldSignature.data(), nullptr,
+                                                     key.bytes().data()) != 0) {
+        error = "cannot sign " + installer.string();
+        return std::nullopt;
+    }
 
     release::Sha256 sha{};
     crypto_hash_sha256_final(&shaState, sha.data());
@@ -232,8 +242,12 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
-    return ReleaseLines{std::string(version), std::string(shell), std::to_string(length),
-                        release::encodeHex(sha), release::encodeBase64(signature)};
+    return ReleaseLines{std::string(version),
+                        std::string(shell),
+                        std::to_string(length),
+                        release::encodeHex(sha),
+                        release::encodeBase64(signature),
+                        withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
 }
 
 }  // namespace veltrup::maker

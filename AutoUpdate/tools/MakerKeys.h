@@ -56,10 +56,14 @@ std::optional<KeyFiles> generateKeys(const std::filesystem::path& dir, std::stri
 // halves do not belong together (a damaged copy would sign releases nobody can check).
 std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::string& error);
 
-// The five lines for section MAIN of the version file.
+// The lines for section MAIN of the version file.
 struct ReleaseLines {
     std::string version, shell, size, sha256, signature;
-    // "Version=...\nShell=...\nSize=...\nSHA256=...\nSignature=...\n"
+    // The old form, Ed25519ph over the installer's bytes, for copies installed before the
+    // statement existed; empty unless asked for.
+    std::string oldSignature;
+    // "Version=...\nShell=...\nSize=...\nSHA256=...\nStatementSignature=...\n", and
+    // "Signature=...\n" when there is an old signature.
     std::string text() const;
 };
 
@@ -71,6 +75,6 @@ struct ReleaseLines {
 std::optional<ReleaseLines> signInstaller(const SecretKey& key,
                                           const std::filesystem::path& installer,
                                           std::string_view version, std::string_view shell,
-                                          std::string& error);
+                                          std::string& error, bool withOldSignature = false);
 
 }  // namespace veltrup::maker

@@ -1,6 +1,7 @@
 // veltrup-sign as the maker runs it: the key files it leaves, and the lines it prints.
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -54,7 +55,7 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string(), "3"});
     ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
     EXPECT_EQ(signedOut.err, "");
-    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nSignature=", 0),
+    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nStatementSignature=", 0),
               0u)
         << signedOut.out;
 
@@ -65,6 +66,19 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
         return tool({"verify", r.linksFile().string(), r.versionFile().string(), r.installer().string()});
     };
     EXPECT_EQ(verify().exitStatus, 0) << verify().out;
+    // With the old line too, for copies installed before the statement: they check it over the
+    // installer's bytes alone, and this check passes the file all the same.
+    ProcessResult both = tool({"sign", "--with-old-signature", (r.dir / "mine" / "maker.key").string(),
+                               r.installer().string(), "3"});
+    const auto old = release::decodeBase64(both.out.substr(both.out.find("\nSignature=") + 11, 88), 64);
+    const auto key = release::decodeBase64(made.out.substr(10, 44), 32);
+    ASSERT_TRUE(old && key) << both.out;
+    crypto_sign_state state;
+    crypto_sign_init(&state);
+    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size());
+    EXPECT_EQ(crypto_sign_final_verify(&state, old->data(), key->data()), 0);
+    r.writeVersion(both.out);
+    EXPECT_TRUE(r.verify().ok) << r.verify().reason;
     // The release's own key did not sign this one.
     r.writeLinks("PublicKey=" + r.keys.publicKey + "\n");
     EXPECT_EQ(verify().exitStatus, 1);

@@ -17,11 +17,11 @@ TEST(InstallerCheck, AcceptsTheSignedInstallerWithAnySubsetOfTheLines) {
     Release r;
     EXPECT_TRUE(r.verify().ok) << r.verify().reason;
     // Without a key, matching Size and SHA256 (in capitals too) pass; an unverifiable
-    // Signature is no reason to refuse.
+    // signature is no reason to refuse.
     r.writeLinks("");
     std::string upper = r.lines.sha256;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + upper + "\nSignature=" + r.lines.signature + "\n");
+    r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + upper + "\nStatementSignature=" + r.lines.signature + "\n");
     EXPECT_TRUE(r.verify().ok) << r.verify().reason;
     EXPECT_TRUE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer(), "setup.bin").ok);
     EXPECT_EQ(loadBytes(r.installer()), r.bytes);
@@ -37,7 +37,7 @@ TEST(InstallerCheck, WithoutAnyOfTheKeysNothingChanges) {
     EXPECT_TRUE(r.verify().ok);
     // Empty values count as absent; missing files give no keys at all.
     r.writeLinks("PublicKey=\n");
-    r.writeVersion("Size=\nSHA256=\nSignature=\n");
+    r.writeVersion("Size=\nSHA256=\nStatementSignature=\nSignature=\n");
     EXPECT_TRUE(r.verify().ok);
     EXPECT_TRUE(verifyUpdate(r.dir / "none.ini", r.dir / "none2.ini", r.installer(), "setup.bin").ok);
 }
@@ -60,7 +60,7 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
         {"changed last byte", [&](Release& r) { flipByte(r, r.bytes.size() - 1); }},
         {"one byte appended", [&](Release& r) { storeBytes(r.installer(), r.bytes + "x"); }},
         {"signature without the size and digest it covers",
-         [&](Release& r) { r.writeVersion("Signature=" + r.lines.signature + "\n"); }},
+         [&](Release& r) { r.writeVersion("StatementSignature=" + r.lines.signature + "\n"); }},
         {"changed byte, digest only, no key",
          [&](Release& r) {
              r.writeLinks("");
@@ -78,7 +78,7 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
         {"signature of another installer",
          [&](Release& r) {
              r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 +
-                            "\nSignature=" + r.sign(other.installer()).signature + "\n");
+                            "\nStatementSignature=" + r.sign(other.installer()).signature + "\n");
          }},
         // What the signature covers besides the bytes: an older release served again as a newer
         // version, or under another name (which the download would replace).
@@ -104,12 +104,12 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
         {"wrong size",
          [&](Release& r) {
              r.writeVersion("Size=" + std::to_string(r.bytes.size() + 1) + "\nSHA256=" + r.lines.sha256 +
-                            "\nSignature=" + r.lines.signature + "\n");
+                            "\nStatementSignature=" + r.lines.signature + "\n");
          }},
         {"wrong digest",
          [&](Release& r) {
              r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + other.lines.sha256 +
-                            "\nSignature=" + r.lines.signature + "\n");
+                            "\nStatementSignature=" + r.lines.signature + "\n");
          }},
     };
     for (const auto& c : cases) {
@@ -137,6 +137,7 @@ TEST(InstallerCheck, RefusesMalformedValuesWithAndWithoutAKey) {
         {"Signature", std::string(87, 'A') + "="}, {"Signature", std::string(200, 'A')},
         {"Signature", "\xff\xfe" + sig.substr(2)}, {"Signature", "[-" + sig.substr(2)},
         {"Signature", sig.substr(0, 40) + "\x01" + sig.substr(41)}, {"Signature", hex + hex},
+        {"StatementSignature", "!!!!"}, {"StatementSignature", sig.substr(0, 86)},
         {"PublicKey", "abc"}, {"PublicKey", r.keys.publicKey.substr(0, 40) + "===="},
         {"PublicKey", hex}, {"PublicKey", r.keys.publicKey + "AAAA"},
     };
@@ -150,7 +151,7 @@ TEST(InstallerCheck, RefusesMalformedValuesWithAndWithoutAKey) {
                 r.writeVersion(r.lines.text());
             } else {
                 r.writeLinks(keyLine);
-                r.writeVersion((std::string(key) == "Signature" ? "" : "Signature=" + sig + "\n") + key + "=" + value + "\n");
+                r.writeVersion((std::string(key).ends_with("Signature") ? "" : "StatementSignature=" + sig + "\n") + key + "=" + value + "\n");
             }
             EXPECT_FALSE(r.verify().ok);
         }
