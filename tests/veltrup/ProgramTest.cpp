@@ -11,7 +11,6 @@
 #include <sstream>
 
 #include "MakerKeys.h"
-#include "TypeLib.h"
 #include "WizardHarness.h"
 #include "win/UniqueFd.h"
 
@@ -94,51 +93,48 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
     ::setenv("XDG_RUNTIME_DIR", "/", 1);
     EXPECT_EQ(SingleInstanceLock::lockFileFor(VELTRUP_EXE), lockFile);
     ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(SingleInstanceLock::lockFileFor(VELTRUP_EXE), lockFile);
 
     const uid_t me = ::getuid();
-    const uid_t other = me + 4242;
     carvo::test::ScratchFolder root("veltrup-places");
     const UserFolderPlaces places{root / "run", root / "tmp"};
     const fs::path runtime = places.runtimeRoot / std::to_string(me);
     const fs::path fallback = places.tempRoot / ("veltrup-" + std::to_string(me));
     fs::create_directories(places.tempRoot);
-    const auto openedFolder = [&] {
+    const auto opened = [&] {
         fs::path folder;
         const carvo::UniqueFd fd(openUserFolder(me, folder, places));
         return fd.get() < 0 ? fs::path() : folder;
     };
-    // No runtime folder: one of our own is made, closed to others.
-    EXPECT_EQ(openedFolder(), fallback);
+    EXPECT_EQ(opened(), fallback);  // made, and closed to others
     EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all);
-    // The runtime folder when it is ours alone; never when somebody else owns it or may enter.
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    EXPECT_EQ(openedFolder(), runtime);
-    fs::permissions(runtime, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-    EXPECT_EQ(openedFolder(), fallback);
-    fs::remove(runtime);
+    EXPECT_EQ(opened(), runtime);
+    const fs::path mine = root / "mine";  // ours and closed, but reached below through a link
+    fs::rename(runtime, mine);
 
-    // Somebody else made the fallback first (or a link, or left it open): not trusted, not
-    // changed, and the program runs with no lock rather than never.
-    fs::remove(fallback);
-    fs::create_directory(fallback);
-    fs::permissions(fallback, fs::perms::owner_all);
-    if (::chown(fallback.c_str(), other, other) != 0) GTEST_SKIP() << "needs to give a folder away";
-    EXPECT_EQ(openedFolder(), fs::path());
-    const SingleInstanceLock planted(VELTRUP_EXE, places);
-    EXPECT_TRUE(planted.acquired());
-    EXPECT_TRUE(fs::is_empty(fallback));
-    struct stat st {};
-    ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, other);
-    fs::remove(fallback);
-    fs::create_directory_symlink(root.path(), fallback);
-    EXPECT_EQ(openedFolder(), fs::path());
-    fs::remove(fallback);
-    fs::create_directory(fallback);
-    fs::permissions(fallback, fs::perms::all);
-    EXPECT_EQ(openedFolder(), fs::path());
+    // Made first by somebody else, a link, or open to others: never trusted and never changed;
+    // the program then runs without the lock rather than never.
+    const std::function<void()> plants[] = {
+        [&] { EXPECT_EQ(::chown(fallback.c_str(), me + 4242, me + 4242), 0); },
+        [&] { fs::remove(fallback), fs::create_directory_symlink(mine, fallback); },
+        [&] { fs::permissions(fallback, fs::perms::all); },
+    };
+    for (const auto& plant : plants) {
+        fs::remove(fallback);
+        fs::create_directory(fallback);
+        fs::permissions(fallback, fs::perms::owner_all);
+        plant();
+        struct stat before {
+        }, after{};
+        ::lstat(fallback.c_str(), &before);
+        EXPECT_EQ(opened(), fs::path());
+        EXPECT_TRUE(SingleInstanceLock(VELTRUP_EXE, places).acquired());
+        ::lstat(fallback.c_str(), &after);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_TRUE(fs::is_empty(fallback));
+    }
 }
 
 namespace {
@@ -175,46 +171,31 @@ TEST(VeltrupInstaller, AnInstallerSwappedAfterItsCheckNeverRuns) {
     carvo::test::ScratchFolder folder("veltrup-installer");
     const fs::path installer = folder / "setup.sh";
     writeInstaller(installer);
+    std::string why;
+    const auto keys = maker::generateKeys(folder / "keys", why);
+    const auto lines = maker::signInstaller(*maker::loadSecretKey(keys->secretFile, why), installer,
+                                            "3", "setup.sh", why);
+    ASSERT_TRUE(lines) << why;
+    carvo::test::storeBytes(folder / "links.ini", "[MAIN]\nPublicKey=" + keys->publicKey + "\n");
+    carvo::test::storeBytes(folder / "Update.ini", "[MAIN]\n" + lines->text());
+
+    // Swapped right after the check that the start makes: the copy that was checked runs.
     const InstallerCopy copy(installer.string());
-    std::string checked, error;
-    ASSERT_TRUE(release::forEachPiece(
-        copy.fd(), "copy", [&](auto piece) { checked.append(piece.begin(), piece.end()); }, error));
+    ASSERT_TRUE(
+        verifyUpdate(folder / "Update.ini", folder / "links.ini", copy.fd(), "setup.sh").ok);
     swap(installer);
     EXPECT_EQ(copy.start(folder.path().string()), "");
     ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "installed.txt") && fs::file_size(folder / "installed.txt") > 0; }));
-    EXPECT_EQ(carvo::test::loadBytes(folder / "installed.txt"), "installer ran in " + folder.path().string() + "\n");
-    EXPECT_NE(checked.find("installer ran"), std::string::npos);
+    EXPECT_EQ(carvo::test::loadBytes(folder / "installed.txt"),
+              "installer ran in " + folder.path().string() + "\n");
 
-    // Swapped between the wizard's check and the start: the start checks what it took, refuses
-    // it, and the file is gone.
-    Wizard w;
-    carvo::test::ScratchFolder keys("veltrup-maker");
-    std::string why;
-    const auto pair = maker::generateKeys(keys / "keys", why);
-    const auto secret = maker::loadSecretKey(pair->secretFile, why);
-    writeInstaller(w.folder / "setup.sh");
-    const auto lines = maker::signInstaller(*secret, w.folder / "setup.sh", "3", "setup.sh", why);
-    ASSERT_TRUE(lines) << why;
-    carvo::test::storeBytes(w.folder / "links.ini", "[MAIN]\nPublicKey=" + pair->publicKey + "\n");
-    w.writeVersionFile("Version=3\r\nFile=http://127.0.0.1:1/setup.sh\r\n" + lines->text());
-    const auto launch = programEnvironment(w.folderPath(), w.host, nullptr).launchInstaller;
-    w.launcher = [&](const std::string& path) {
-        swap(path);
-        return launch(path);
-    };
-    const std::string genuine = carvo::test::loadBytes(w.folder / "setup.sh");
-    w.setInstalled("\"Version\"=\"2\"");
-    w.open();
-    w.dl1->onDownLoad = [&] { w.dl1->fire(carvo::eventid::DLComplete); };
-    w.dl2->onDownLoad = [&] {
-        carvo::test::storeBytes(w.dl2->SaveLocation, genuine);
-        w.dl2->fire(carvo::eventid::DLComplete);
-    };
-    for (int press = 0; press < 4; ++press) w.press();
-    EXPECT_EQ(w.ended, 0);
-    ASSERT_EQ(boxes(w.host).size(), 1u);
-    EXPECT_NE(boxes(w.host)[0].text.find(kVerifyFailureText), std::string::npos);
-    EXPECT_FALSE(fs::exists(w.folder / "setup.sh"));
+    // Swapped after an earlier check (the wizard's at "&Instalar") and before the start: the
+    // program's start checks what it took, refuses it and deletes it.
+    WizardHost host;
+    EXPECT_EQ(programEnvironment(folder.path().string(), host, nullptr)
+                  .launchInstaller(installer.string()),
+              kVerifyFailureText);
+    EXPECT_FALSE(fs::exists(installer));
 }
 
 TEST(VeltrupInstaller, AMissingOrUnrunnableFileIsAFailureNotACrash) {

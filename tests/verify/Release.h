@@ -44,9 +44,9 @@ struct Release {
 
     // Signed as version 3 under the name setup.bin, as the version file announces it.
     maker::ReleaseLines sign(const fs::path& file, const std::string& version = "3",
-                             const std::string& shell = "setup.bin") const {
+                             const std::string& shell = "setup.bin", bool withOld = false) const {
         std::string error;
-        auto signedLines = maker::signInstaller(secret, file, version, shell, error);
+        auto signedLines = maker::signInstaller(secret, file, version, shell, error, withOld);
         if (!signedLines) throw std::runtime_error(error);
         return *signedLines;
     }

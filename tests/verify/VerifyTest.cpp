@@ -2,7 +2,6 @@
 // and that a refused installer is gone afterwards.
 
 #include <gtest/gtest.h>
-#include <sodium.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -74,7 +73,8 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
              storeBytes(r.installer(), r.bytes.substr(1));
          }},
         {"another maker's key", [&](Release& r) { r.writeLinks("PublicKey=" + otherKey + "\n"); }},
-        {"all-zero key", [&](Release& r) { r.writeLinks("PublicKey=" + std::string(43, 'A') + "=\n"); }},
+        {"all-zero key",
+         [&](Release& r) { r.writeLinks("PublicKey=" + std::string(43, 'A') + "=\n"); }},
         {"signature of another installer",
          [&](Release& r) {
              r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 +
@@ -89,18 +89,15 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
         {"handled under another name than the version file's Shell", [](Release&) {}, "outro.bin"},
         {"signed the old way (Ed25519ph over the installer's bytes)",
          [&](Release& r) {
-             crypto_sign_state state;
-             std::array<unsigned char, crypto_sign_BYTES> old{};
-             crypto_sign_init(&state);
-             crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size());
-             crypto_sign_final_create(&state, old.data(), nullptr, r.secret.bytes().data());
-             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 +
-                            "\nSignature=" + release::encodeBase64(old) + "\n");
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\nSignature=" +
+                            r.sign(r.installer(), "3", "setup.bin", true).oldSignature + "\n");
          }},
         {"another maker's signature over this installer",
          [&](Release& r) { r.writeVersion(other.sign(r.installer()).text()); }},
         {"no signature under a key",
-         [&](Release& r) { r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\n"); }},
+         [&](Release& r) {
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\n");
+         }},
         {"wrong size",
          [&](Release& r) {
              r.writeVersion("Size=" + std::to_string(r.bytes.size() + 1) + "\nSHA256=" + r.lines.sha256 +
