@@ -11,9 +11,57 @@
 #include <system_error>
 
 #include "mdlRegistry.h"
+#include "win/ProfileFile.h"
 #include "win/UniqueFd.h"
 
 namespace veltrup {
+
+namespace {
+
+// Valid UTF-8 (shortest forms, no surrogates, nothing above U+10FFFF) without a control
+// character (C0, DEL or C1). A name or a version with a byte that does not decode would be
+// shown, compared and opened as different texts by different parts of the program.
+bool isCleanText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            if (lead < 0x20 || lead == 0x7F) return false;
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t cp = 0;
+        char32_t smallest = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2, cp = lead & 0x1F, smallest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, cp = lead & 0x0F, smallest = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, cp = lead & 0x07, smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        if (cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ||
+            (cp >= 0x80 && cp <= 0x9F))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isPlainFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos &&
+           isCleanText(name);
+}
 
 namespace release {
 
@@ -84,30 +132,56 @@ std::optional<std::uint64_t> parseSize(std::string_view text) {
     return value;
 }
 
+std::string statement(std::string_view version, std::string_view shell, std::uint64_t size,
+                      const Sha256& sha) {
+    std::string text;
+    text.append("Version=").append(version).append("\n");
+    text.append("Shell=").append(shell).append("\n");
+    text.append("Size=").append(std::to_string(size)).append("\n");
+    text.append("SHA256=").append(encodeHex(sha)).append("\n");
+    return text;
+}
+
+bool readsBackUnchanged(std::string_view value) {
+    if (!isCleanText(value)) return false;
+    const std::string line = "[MAIN]\nValue=" + std::string(value) + "\n";
+    // A default no value can equal, so that a value the reader drops shows as a change.
+    return carvo::profileStringFromText(line, "MAIN", "Value", "\n") == value;
+}
+
 bool forEachPiece(const std::filesystem::path& file,
                   const std::function<void(std::span<const unsigned char>)>& consume,
-                  std::string& error) {
+                  std::string& error, bool followLinks) {
     // O_NONBLOCK so that a FIFO in the file's place cannot hold the window forever; the
-    // regular-file test below then refuses it (and devices that never end).
-    carvo::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // regular-file test then refuses it (and devices that never end).
+    carvo::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                                                (followLinks ? 0 : O_NOFOLLOW)));
     if (fd.get() < 0) {
         error = "cannot open " + file.string() + ": " + std::strerror(errno);
         return false;
     }
+    return forEachPiece(fd.get(), file.string(), consume, error);
+}
+
+bool forEachPiece(int fd, const std::string& name,
+                  const std::function<void(std::span<const unsigned char>)>& consume,
+                  std::string& error) {
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = file.string() + " is not a regular file";
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = name + " is not a regular file";
         return false;
     }
     std::vector<unsigned char> piece(kPieceBytes);
+    off_t offset = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.get(), piece.data(), piece.size());
+        const ssize_t n = ::pread(fd, piece.data(), piece.size(), offset);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = "cannot read " + file.string() + ": " + std::strerror(errno);
+            error = "cannot read " + name + ": " + std::strerror(errno);
             return false;
         }
         if (n == 0) return true;
+        offset += n;
         consume(std::span<const unsigned char>(piece.data(), static_cast<std::size_t>(n)));
     }
 }
@@ -122,16 +196,20 @@ std::string mainValue(const std::filesystem::path& file, const char* key) {
     return ReadProfileString("MAIN", key, "", file);
 }
 
-}  // namespace
+using Piece = std::function<void(std::span<const unsigned char>)>;
+// Reads the installer from its start, handing each piece on; false with error set on failure.
+using InstallerReader = std::function<bool(const Piece&, std::string&)>;
 
-VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
-                          const std::filesystem::path& linksFile,
-                          const std::filesystem::path& installer) {
+VerifyResult check(const std::filesystem::path& versionFile, const std::filesystem::path& linksFile,
+                   const InstallerReader& readInstaller, std::string_view shell) {
     using namespace release;
     const std::string keyText = mainValue(linksFile, "PublicKey");
     const std::string sizeText = mainValue(versionFile, "Size");
     const std::string shaText = mainValue(versionFile, "SHA256");
-    const std::string signatureText = mainValue(versionFile, "Signature");
+    const std::string signatureText = mainValue(versionFile, "StatementSignature");
+    // The old form, Ed25519ph over the installer's bytes alone, which copies installed before
+    // the statement existed still check. It must parse, as always, but proves nothing here.
+    const std::string oldSignatureText = mainValue(versionFile, "Signature");
 
     // Every value present must parse, whether or not it will be needed: a version file that
     // carries garbage is not one the maker's tool wrote.
@@ -139,7 +217,8 @@ VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
     std::optional<std::vector<unsigned char>> signature;
     std::optional<std::uint64_t> size;
     std::optional<Sha256> sha;
-    if (keyText.empty() && sizeText.empty() && shaText.empty() && signatureText.empty())
+    if (keyText.empty() && sizeText.empty() && shaText.empty() && signatureText.empty() &&
+        oldSignatureText.empty())
         return {true, "nothing to check"};
     if (!cryptoReady()) return refuse("the cryptography library cannot start");
     if (!keyText.empty() && !(publicKey = decodeBase64(keyText, kPublicKeyBytes)))
@@ -149,24 +228,42 @@ VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
     if (!shaText.empty() && !(sha = decodeSha256Hex(shaText)))
         return refuse("SHA256 in the version file is not 64 hex digits");
     if (!signatureText.empty() && !(signature = decodeBase64(signatureText, kSignatureBytes)))
+        return refuse("StatementSignature in the version file is not base64 of 64 bytes");
+    if (!oldSignatureText.empty() && !decodeBase64(oldSignatureText, kSignatureBytes))
         return refuse("Signature in the version file is not base64 of 64 bytes");
 
-    if (publicKey && !signature) return refuse("the links file holds a PublicKey but the version file has no Signature");
+    if (publicKey) {
+        if (!signature)
+            return refuse(
+                "the links file holds a PublicKey but the version file has no StatementSignature "
+                "(a Signature alone is the old form, over the installer's bytes only)");
+        if (!size || !sha)
+            return refuse(
+                "the version file has a StatementSignature but not the Size and SHA256 it covers");
+        // The name the caller saves or starts the update under must be the one that was signed.
+        const std::string versionText = mainValue(versionFile, "Version");
+        const std::string shellText = mainValue(versionFile, "Shell");
+        if (shellText != shell)
+            return refuse("the update is handled under another name than the version file's Shell");
+        const std::string signedText = statement(versionText, shellText, *size, *sha);
+        if (crypto_sign_verify_detached(signature->data(),
+                                        reinterpret_cast<const unsigned char*>(signedText.data()),
+                                        signedText.size(), publicKey->data()) != 0)
+            return refuse(
+                "StatementSignature does not verify under the PublicKey for this Version, Shell, "
+                "Size and SHA256");
+    }
     // A Signature without a key has nothing to be checked against.
     if (!publicKey && !size && !sha) return {true, "nothing to check"};
 
     crypto_hash_sha256_state shaState;
-    crypto_sign_state signState;
     crypto_hash_sha256_init(&shaState);
-    crypto_sign_init(&signState);
     std::uint64_t length = 0;
     std::string error;
-    const bool read = forEachPiece(
-        installer,
+    const bool read = readInstaller(
         [&](std::span<const unsigned char> piece) {
             length += piece.size();
-            if (sha) crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
-            if (publicKey) crypto_sign_update(&signState, piece.data(), piece.size());
+            crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
         },
         error);
     if (!read) return refuse(error);
@@ -179,25 +276,52 @@ VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
         if (sodium_memcmp(actual.data(), sha->data(), actual.size()) != 0)
             return refuse("SHA256 does not match the file (it is " + encodeHex(actual) + ")");
     }
-    if (publicKey && crypto_sign_final_verify(&signState, signature->data(), publicKey->data()) != 0)
-        return refuse("Signature does not verify under the PublicKey");
     return {true, publicKey ? "signed by the maker's key" : "size and digest match"};
+}
+
+}  // namespace
+
+VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
+                          const std::filesystem::path& linksFile,
+                          const std::filesystem::path& installer, std::string_view shell) {
+    return check(
+        versionFile, linksFile,
+        [&](const Piece& consume, std::string& error) {
+            return release::forEachPiece(installer, consume, error);
+        },
+        shell);
+}
+
+VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
+                          const std::filesystem::path& linksFile, int installerFd,
+                          std::string_view shell) {
+    return check(
+        versionFile, linksFile,
+        [&](const Piece& consume, std::string& error) {
+            return release::forEachPiece(installerFd, "the installer", consume, error);
+        },
+        shell);
 }
 
 VerifyResult verifyOrDelete(const std::filesystem::path& versionFile,
                             const std::filesystem::path& linksFile,
-                            const std::filesystem::path& installer) {
-    VerifyResult result = verifyUpdate(versionFile, linksFile, installer);
+                            const std::filesystem::path& installer, std::string_view shell) {
+    VerifyResult result = verifyUpdate(versionFile, linksFile, installer, shell);
     if (result.ok) return result;
+    if (const std::string failed = deleteRefusedInstaller(installer); !failed.empty())
+        result.reason += "; and it could not be deleted: " + failed;
+    return result;
+}
+
+std::string deleteRefusedInstaller(const std::filesystem::path& installer) {
     std::error_code ec;
     // The link itself, never what it points to; a folder is not ours to remove.
     const auto status = std::filesystem::symlink_status(installer, ec);
     if (ec || status.type() == std::filesystem::file_type::not_found ||
         status.type() == std::filesystem::file_type::directory)
-        return result;
+        return {};
     std::filesystem::remove(installer, ec);
-    if (ec) result.reason += "; and it could not be deleted: " + ec.message();
-    return result;
+    return ec ? ec.message() : std::string();
 }
 
 }  // namespace veltrup

@@ -3,17 +3,22 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QProcess>
-#include <QStandardPaths>
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "Library.h"
 #include "TypeLib.h"
@@ -21,6 +26,7 @@
 #include "frmMain.h"
 #include "host/QtHost.h"
 #include "mdlRegistry.h"
+#include "win/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -42,7 +48,44 @@ fs::path runningExecutable() {
 
 // ---- one copy at a time -------------------------------------------------------------------
 
-fs::path SingleInstanceLock::lockFileFor(const fs::path& executable) {
+namespace {
+
+// A real folder (the descriptor was opened without following a link) that belongs to uid and
+// that nobody else may enter or write.
+bool ownedPrivateFolder(int fd, uid_t uid) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+           (st.st_mode & 077) == 0;
+}
+
+int openFolder(const fs::path& folder) {
+    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
+
+int openUserFolder(uid_t uid, fs::path& folder, const UserFolderPlaces& places) {
+    const std::string id = std::to_string(uid);
+    // The system's runtime folder of the user, made at log-in: used only when it is the user's.
+    folder = places.runtimeRoot / id;
+    if (const int fd = openFolder(folder); fd >= 0) {
+        if (ownedPrivateFolder(fd, uid)) return fd;
+        ::close(fd);
+    }
+    // Else a folder of our own in the shared temporary folder. Anybody may make this name
+    // first, so a folder that is there is trusted only when it is ours and closed to others;
+    // its mode is never changed, so a folder someone else made stays theirs, unused.
+    folder = places.tempRoot / ("veltrup-" + id);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+    const int fd = openFolder(folder);
+    if (fd >= 0 && ownedPrivateFolder(fd, uid)) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+namespace {
+
+std::string lockNameFor(const fs::path& executable) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(executable, ec);
     if (ec) canonical = executable;
@@ -52,22 +95,28 @@ fs::path SingleInstanceLock::lockFileFor(const fs::path& executable) {
                                  QCryptographicHash::Sha256)
             .toHex()
             .left(24);
-    // The runtime folder is the user's own (mode 0700), so nobody else can plant the file.
-    fs::path folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString();
-    if (folder.empty()) {
-        // No runtime folder: a private one of our own, never the current folder.
-        folder = fs::temp_directory_path() / ("veltrup-" + std::to_string(::getuid()));
-        fs::create_directory(folder, ec);
-        fs::permissions(folder, fs::perms::owner_all, ec);
-    }
-    return folder / ("Veltrup-" + digest.toStdString() + ".lock");
+    return "Veltrup-" + digest.toStdString() + ".lock";
 }
 
-SingleInstanceLock::SingleInstanceLock(const fs::path& executable) {
-    const fs::path file = lockFileFor(executable);
-    // Close-on-exec, so the installer started at the end never inherits the lock.
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;  // no lock to be had: nothing shows another copy, so this one runs
+}  // namespace
+
+fs::path SingleInstanceLock::lockFileFor(const fs::path& executable,
+                                         const UserFolderPlaces& places) {
+    fs::path folder;
+    const carvo::UniqueFd fd(openUserFolder(::getuid(), folder, places));
+    return fd.get() < 0 ? fs::path() : folder / lockNameFor(executable);
+}
+
+SingleInstanceLock::SingleInstanceLock(const fs::path& executable, const UserFolderPlaces& places) {
+    fs::path folder;
+    const carvo::UniqueFd dir(openUserFolder(::getuid(), folder, places));
+    if (dir.get() < 0) return;  // no folder to trust: nothing shows another copy, so this one runs
+    // Created inside the folder that was checked, through its descriptor. Close-on-exec, so the
+    // installer started at the end never inherits the lock.
+    const int fd =
+        ::openat(dir.get(), lockNameFor(executable).c_str(),
+                 O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0) return;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         fd_ = fd;
         return;
@@ -83,17 +132,148 @@ SingleInstanceLock::~SingleInstanceLock() {
 
 // ---- the hand-off -------------------------------------------------------------------------
 
-std::string startInstaller(const std::string& path, const std::string& workingFolder) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return "O arquivo não foi encontrado.";
-    // Downloaded files carry no execute permission.
-    fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add, ec);
-    if (ec) return "Não foi possível torná-lo executável (" + ec.message() + ").";
-    if (!QProcess::startDetached(QString::fromStdString(path), {},
-                                 QString::fromStdString(workingFolder))) {
-        return "O sistema não conseguiu executá-lo.";
+namespace {
+
+constexpr const char* kNotFound = "O arquivo não foi encontrado.";
+constexpr const char* kCannotStart = "O sistema não conseguiu executá-lo.";
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+}  // namespace
+
+InstallerCopy::InstallerCopy(const std::string& path) {
+    const auto slash = path.rfind('/');
+    name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Looked up once, without following a link; O_NONBLOCK so that a FIFO in its place cannot
+    // hold the window, and the regular-file test then refuses it.
+    source_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    struct stat st {};
+    if (source_ < 0 || ::fstat(source_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        failure_ = kNotFound;
+        return;
+    }
+    // An anonymous file in memory: it has no name in any folder, and once sealed nobody, this
+    // process included, can change its bytes.
+    carvo::UniqueFd copy(::memfd_create("veltrup-installer", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    const auto failed = [this](const char* what) {
+        failure_ = std::string("Não foi possível copiá-lo para executar (") + what + ": " +
+                   std::strerror(errno) + ").";
+    };
+    if (copy.get() < 0) {
+        failed("memfd_create");
+        return;
+    }
+    std::vector<char> piece(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(source_, piece.data(), piece.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            failed("read");
+            return;
+        }
+        if (n == 0) break;
+        if (!writeAll(copy.get(), piece.data(), static_cast<std::size_t>(n))) {
+            failed("write");
+            return;
+        }
+    }
+    if (::fcntl(copy.get(), F_ADD_SEALS,
+                F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        failed("seal");
+        return;
+    }
+    // Started through a read-only descriptor: the system refuses to run a file that is open for
+    // writing.
+    const std::string self = "/proc/self/fd/" + std::to_string(copy.get());
+    copy_ = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    if (copy_ < 0) {
+        failed("open");
+        return;
+    }
+}
+
+InstallerCopy::~InstallerCopy() {
+    if (copy_ >= 0) ::close(copy_);
+    if (source_ >= 0) ::close(source_);
+}
+
+std::string InstallerCopy::start(const std::string& workingFolder) const {
+    if (copy_ < 0) return failure_.empty() ? kNotFound : failure_;
+    // Downloaded files carry no execute permission; the one the user may start by hand later is
+    // the file that was taken, through its descriptor. Not needed for this start.
+    struct stat st {};
+    if (::fstat(source_, &st) == 0 && st.st_uid == ::geteuid())
+        ::fchmod(source_, (st.st_mode & 07777) | S_IXUSR);
+
+    // Everything the new processes need is made before the fork: between fork and exec a copy
+    // of a threaded program may only make plain system calls.
+    std::string argv0 = name_;
+    std::array<char*, 2> argv{argv0.data(), nullptr};
+    const char* folder = workingFolder.c_str();
+    const int program = copy_;
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return kCannotStart;
+    const carvo::UniqueFd readEnd(pipeFds[0]);
+    {
+        // The start's outcome comes back through the pipe: an errno when exec failed, nothing
+        // (the end closed by a successful exec) when the installer runs.
+        const carvo::UniqueFd writeEnd(pipeFds[1]);
+        const pid_t child = ::fork();
+        if (child < 0) return kCannotStart;
+        if (child == 0) {
+            const auto fail = [&](int error) {
+                (void)!::write(writeEnd.get(), &error, sizeof error);
+                ::_exit(127);
+            };
+            // Detached: a new session, and the installer is a grandchild that this program
+            // never waits for.
+            ::setsid();
+            const pid_t installer = ::fork();
+            if (installer < 0) fail(errno);
+            if (installer > 0) ::_exit(0);
+            sigset_t none;
+            ::sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            ::signal(SIGPIPE, SIG_DFL);
+            if (::chdir(folder) != 0) fail(errno);
+            // A "#!" script is read by its interpreter through /dev/fd/N, so the copy stays
+            // open across the exec.
+            if (::fcntl(program, F_SETFD, 0) != 0) fail(errno);
+            ::fexecve(program, argv.data(), environ);
+            fail(errno);
+        }
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(readEnd.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (n == static_cast<ssize_t>(sizeof error)) return kCannotStart;
     return {};
+}
+
+std::string startInstaller(const std::string& path, const std::string& workingFolder,
+                           const InstallerCheck& check) {
+    const InstallerCopy copy(path);
+    if (!copy.failure().empty()) return copy.failure();
+    if (check && !check(copy.fd()).ok) {
+        // Refused now, after an earlier check passed: the file changed in between. It is not
+        // what the maker published; nothing may start it later.
+        deleteRefusedInstaller(path);
+        return kVerifyFailureText;
+    }
+    return copy.start(workingFolder);
 }
 
 // ---- the program --------------------------------------------------------------------------
@@ -105,8 +285,14 @@ MainEnvironment programEnvironment(const std::string& programFolder, carvo::Host
     env.registryStore = carvo::defaultRegistryPath();
     env.host = &host;
     env.windows = windows;
+    // The bytes that run are the bytes checked: the installer is taken once into a private
+    // copy, the copy is checked against the version file, and the copy is started.
     env.launchInstaller = [programFolder](const std::string& path) {
-        return startInstaller(path, programFolder);
+        const std::string shell = fs::path(path).filename().string();
+        return startInstaller(path, programFolder, [programFolder, shell](int fd) {
+            return verifyUpdate(programFolder + "/Update.ini", programFolder + "/links.ini", fd,
+                                shell);
+        });
     };
     env.createControl = [] { return carvo::createObject(carvo::clsidDownLoad()); };
     env.showAbout = [programFolder](QWidget* owner) {

@@ -238,11 +238,6 @@ void FormShape::paintEvent(QPaintEvent*) {
 
 // ---- helpers ------------------------------------------------------------------------------
 
-bool isPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
-}
-
 std::int32_t versionFromText(std::string_view text) {
     // A text read through the registry's narrow calls keeps its terminating NUL.
     if (auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
@@ -780,7 +775,8 @@ void frmMain::handOff() {
     std::string failure;
     if (!isSafeUpdateName(shell)) {
         failure = "O nome do programa de Atualização não é válido.";
-    } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer).ok) {
+    } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer, shell)
+                    .ok) {
         // Checked again just before it runs: the file may have changed since it arrived.
         failure = kVerifyFailureText;
     } else if (env_.launchInstaller) {
@@ -854,7 +850,9 @@ void frmMain::dl2_DLComplete() {
     // Never offer an installer that is not the one the maker published; a refused one is
     // deleted at once, so nothing can start it later.
     const std::string downloaded = carvo::getProperty(*dl2_, carvo::dispid::SaveLocation).toString();
-    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), downloaded).ok) {
+    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), downloaded,
+                        std::filesystem::path(updateTarget_).filename().string())
+             .ok) {
         showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);
         return;
     }

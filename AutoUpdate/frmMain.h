@@ -6,6 +6,8 @@
 // Everything the window needs from outside comes in through MainEnvironment, so a test can
 // run the wizard with fake controls, a scripted host, its own folders and window list.
 
+#include <sys/types.h>
+
 #include <QLabel>
 #include <QWidget>
 #include <array>
@@ -16,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "UpdateVerifier.h"
 #include "automation/Dispatch.h"
 #include "automation/Variant.h"
 
@@ -49,8 +52,8 @@ struct MainEnvironment {
     carvo::HostServices* host = nullptr;
     // The top-level windows, for the check that the product is not running.
     carvo::WindowList* windows = nullptr;
-    // Starts the installer detached by its full path; returns "" when it started, otherwise
-    // why it did not.
+    // Starts the installer at this full path, detached; returns "" when it started, otherwise
+    // why it did not. The real one starts the very bytes it checked (startInstaller).
     std::function<std::string(const std::string& path)> launchInstaller;
     // True when another copy of the program already runs.
     std::function<bool()> anotherCopyRunning;
@@ -102,11 +105,6 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override;
 };
-
-// A plain file name that may be joined to the program folder: not empty, not "." or "..",
-// and without "/", "\", ":" or NUL. The update's file name comes from a downloaded file, so
-// nothing else may decide where a file is written and what is started.
-bool isPlainFileName(std::string_view name);
 
 // Converts a version text the same way on every machine: the text ends at its first NUL,
 // "." is the decimal point, a fraction rounds half to even. Throws carvo::ComError (type
@@ -258,29 +256,77 @@ std::string folderOf(const std::filesystem::path& executable);
 // The running executable, as the system reports it.
 std::filesystem::path runningExecutable();
 
+// Where a user's private files (the one-copy lock) live. Only the user's identity decides:
+// the system's runtime folder of that user, or else a folder of the user's own in the shared
+// temporary folder. The roots are fixed; a test gives its own.
+struct UserFolderPlaces {
+    std::filesystem::path runtimeRoot{"/run/user"};
+    std::filesystem::path tempRoot{"/tmp"};
+};
+
+// Opens the user's private folder (read-only, close-on-exec) and returns its descriptor, or -1
+// when none can be trusted; folder receives its path. runtimeRoot/<uid> when it is a real
+// folder (not a link) owned by uid that nobody else may enter; otherwise tempRoot/veltrup-<uid>,
+// made with mode 0700 when missing and trusted on the same terms. A folder someone else made or
+// may write is never used, and never changed.
+int openUserFolder(uid_t uid, std::filesystem::path& folder, const UserFolderPlaces& places = {});
+
 // Holds the one-copy lock of an executable for the life of this object. Two processes of the
-// same program file share one lock file in the user's runtime folder; the lock goes with the
-// process, however it ends.
+// same program file and user share one lock file in the user's private folder, whatever their
+// environment; the lock goes with the process, however it ends.
 class SingleInstanceLock {
 public:
-    explicit SingleInstanceLock(const std::filesystem::path& executable);
-    ~SingleInstanceLock();
-    SingleInstanceLock(const SingleInstanceLock&) = delete;
-    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
-    // False only when another process holds it (a lock that cannot be had at all lets the
-    // program run: nothing then shows another copy).
-    bool acquired() const { return !heldElsewhere_; }
-    // The lock file used for this executable.
-    static std::filesystem::path lockFileFor(const std::filesystem::path& executable);
+  explicit SingleInstanceLock(const std::filesystem::path& executable,
+                              const UserFolderPlaces& places = {});
+  ~SingleInstanceLock();
+  SingleInstanceLock(const SingleInstanceLock&) = delete;
+  SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+  // False only when another process holds it (a lock that cannot be had at all, as when no
+  // private folder can be trusted, lets the program run: nothing then shows another copy).
+  bool acquired() const { return !heldElsewhere_; }
+  // The lock file used for this executable; empty when no private folder can be trusted.
+  static std::filesystem::path lockFileFor(const std::filesystem::path& executable,
+                                           const UserFolderPlaces& places = {});
 
 private:
     int fd_ = -1;
     bool heldElsewhere_ = false;
 };
 
-// Sets the owner's execute permission on a downloaded installer and starts it detached in
-// the program folder, without arguments. Returns "" when it started, otherwise the reason.
-std::string startInstaller(const std::string& path, const std::string& workingFolder);
+// An installer taken from its path once: opened without following a link, and its bytes copied
+// as they were read into an anonymous, sealed file of this process that nobody else can reach
+// or change. What is checked and what is started is this copy, so a file changed or replaced
+// in the program folder after it was taken never runs.
+class InstallerCopy {
+  public:
+    explicit InstallerCopy(const std::string& path);
+    ~InstallerCopy();
+    InstallerCopy(const InstallerCopy&) = delete;
+    InstallerCopy& operator=(const InstallerCopy&) = delete;
+    // "" when the copy was made, otherwise why not (for the failure box).
+    const std::string& failure() const { return failure_; }
+    // The copy, read-only; -1 when it was not made.
+    int fd() const { return copy_; }
+    // Starts the copy detached, without arguments, in workingFolder; the installer in the
+    // program folder gets its owner's execute permission for a later start by hand. "" when it
+    // started, otherwise the reason.
+    std::string start(const std::string& workingFolder) const;
+
+  private:
+    std::string name_;
+    std::string failure_;
+    int source_ = -1;
+    int copy_ = -1;
+};
+
+// Checks the bytes of an installer copy (read through the descriptor).
+using InstallerCheck = std::function<VerifyResult(int fd)>;
+
+// Takes the installer at path (InstallerCopy), runs check on the copy when one is given, and
+// starts the copy detached in workingFolder. A refused installer is deleted and the refusal
+// told as kVerifyFailureText. Returns "" when it started, otherwise the reason.
+std::string startInstaller(const std::string& path, const std::string& workingFolder,
+                           const InstallerCheck& check = {});
 
 // The environment of the real program in the given folder: the machine's registry store,
 // real controls, the real start of the installer, the About window and an immediate end. The

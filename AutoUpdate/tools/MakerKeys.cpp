@@ -178,38 +178,76 @@ std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::s
 }
 
 std::string ReleaseLines::text() const {
-    return "Size=" + size + "\nSHA256=" + sha256 + "\nSignature=" + signature + "\n";
+    return "Version=" + version + "\nShell=" + shell + "\nSize=" + size + "\nSHA256=" + sha256 +
+           "\nStatementSignature=" + signature + "\n" +
+           (oldSignature.empty() ? "" : "Signature=" + oldSignature + "\n");
 }
 
-std::optional<ReleaseLines> signInstaller(const SecretKey& key, const std::filesystem::path& installer,
-                                          std::string& error) {
+std::optional<ReleaseLines> signInstaller(const SecretKey& key,
+                                          const std::filesystem::path& installer,
+                                          std::string_view version, std::string_view shell,
+                                          std::string& error, bool withOldSignature) {
     if (!release::cryptoReady()) {
         error = "the cryptography library cannot start";
         return std::nullopt;
     }
+    // What is signed must be what the updater reads back from the version file, byte for byte.
+    if (version.empty() || !release::readsBackUnchanged(version)) {
+        error =
+            "the version \"" + std::string(version) +
+            "\" cannot stand in a version file as it is (empty, spaces or quotes around it, over "
+            "127 characters, not UTF-8, or a control character)";
+        return std::nullopt;
+    }
+    // The updater never lets an update take the name of its own links or version file.
+    const auto isOwnFile = [](std::string_view name) {
+        std::string lower(name);
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        return lower == "links.ini" || lower == "update.ini";
+    };
+    if (!isPlainFileName(shell) || !release::readsBackUnchanged(shell) || isOwnFile(shell)) {
+        error = "the name \"" + std::string(shell) +
+                "\" is not one the updater saves and starts (a plain file name, UTF-8, without "
+                "spaces or quotes around it, at most 127 characters)";
+        return std::nullopt;
+    }
     crypto_hash_sha256_state shaState;
-    crypto_sign_state signState;
+    crypto_sign_state oldState;
     crypto_hash_sha256_init(&shaState);
-    crypto_sign_init(&signState);
+    crypto_sign_init(&oldState);
     std::uint64_t length = 0;
     const bool read = release::forEachPiece(
         installer,
         [&](std::span<const unsigned char> piece) {
             length += piece.size();
             crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
-            crypto_sign_update(&signState, piece.data(), piece.size());
+            if (withOldSignature) crypto_sign_update(&oldState, piece.data(), piece.size());
         },
-        error);
+        error, true);
     if (!read) return std::nullopt;
-
-    release::Sha256 sha{};
-    crypto_hash_sha256_final(&shaState, sha.data());
-    std::array<unsigned char, release::kSignatureBytes> signature{};
-    if (crypto_sign_final_create(&signState, signature.data(), nullptr, key.bytes().data()) != 0) {
+    std::array<unsigned char, release::kSignatureBytes> oldSignature{};
+    if (withOldSignature && crypto_sign_final_create(&oldState, oldSignature.data(), nullptr,
+                                                     key.bytes().data()) != 0) {
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
-    return ReleaseLines{std::to_string(length), release::encodeHex(sha), release::encodeBase64(signature)};
+
+    release::Sha256 sha{};
+    crypto_hash_sha256_final(&shaState, sha.data());
+    const std::string signedText = release::statement(version, shell, length, sha);
+    std::array<unsigned char, release::kSignatureBytes> signature{};
+    if (crypto_sign_detached(signature.data(), nullptr,
+                             reinterpret_cast<const unsigned char*>(signedText.data()),
+                             signedText.size(), key.bytes().data()) != 0) {
+        error = "cannot sign " + installer.string();
+        return std::nullopt;
+    }
+    return ReleaseLines{std::string(version),
+                        std::string(shell),
+                        std::to_string(length),
+                        release::encodeHex(sha),
+                        release::encodeBase64(signature),
+                        withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
 }
 
 }  // namespace veltrup::maker

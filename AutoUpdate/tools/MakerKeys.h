@@ -4,13 +4,15 @@
 // Files, one base64 line each (standard alphabet, padded):
 //   maker.key  the 64-byte Ed25519 secret key as libsodium holds it; created owner-only (0600)
 //   maker.pub  the 32-byte public key; its text is what links.ini carries as PublicKey
-// A release is signed with Ed25519ph over the installer's bytes, the form the updater checks.
+// A release is signed with plain Ed25519 over its statement (release::statement: the version,
+// the installer's name, size and SHA-256), the form the updater checks.
 
 #include <array>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "UpdateVerifier.h"
 
@@ -54,15 +56,25 @@ std::optional<KeyFiles> generateKeys(const std::filesystem::path& dir, std::stri
 // halves do not belong together (a damaged copy would sign releases nobody can check).
 std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::string& error);
 
-// The three lines for section MAIN of the version file.
+// The lines for section MAIN of the version file.
 struct ReleaseLines {
-    std::string size, sha256, signature;
-    // "Size=...\nSHA256=...\nSignature=...\n"
+    std::string version, shell, size, sha256, signature;
+    // The old form, Ed25519ph over the installer's bytes, for copies installed before the
+    // statement existed; empty unless asked for.
+    std::string oldSignature;
+    // "Version=...\nShell=...\nSize=...\nSHA256=...\nStatementSignature=...\n", and
+    // "Signature=...\n" when there is an old signature.
     std::string text() const;
 };
 
-// Reads the installer once, in pieces, and signs it.
-std::optional<ReleaseLines> signInstaller(const SecretKey& key, const std::filesystem::path& installer,
-                                          std::string& error);
+// Reads the installer once, in pieces, and signs the statement of this release: version as
+// the version file will give it, shell the name the update is saved and started under.
+// Refuses a version or a name that the updater would read back differently from the version
+// file (spaces or quotes around it, more than 127 characters, bytes that are not UTF-8,
+// control characters), and a name it would refuse to save and start.
+std::optional<ReleaseLines> signInstaller(const SecretKey& key,
+                                          const std::filesystem::path& installer,
+                                          std::string_view version, std::string_view shell,
+                                          std::string& error, bool withOldSignature = false);
 
 }  // namespace veltrup::maker

@@ -5,18 +5,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "MakerKeys.h"
 #include "UpdateVerifier.h"
+#include "mdlRegistry.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: veltrup-sign keygen DIR\n"
-    "       veltrup-sign sign SECRET_KEY INSTALLER\n"
+    "       veltrup-sign sign [--with-old-signature] SECRET_KEY INSTALLER VERSION [NAME]\n"
     "       veltrup-sign verify LINKS_INI UPDATE_INI INSTALLER\n"
     "       veltrup-sign --help\n";
 
@@ -28,9 +30,14 @@ constexpr const char* kHelp =
     "    Prints the line to put into section [MAIN] of the links.ini shipped with the\n"
     "    product:  PublicKey=...\n"
     "\n"
-    "sign SECRET_KEY INSTALLER\n"
-    "    Prints the three lines to paste into section [MAIN] of the version file:\n"
-    "    Size=..., SHA256=... and Signature=... (Ed25519ph over the installer's bytes).\n"
+    "sign [--with-old-signature] SECRET_KEY INSTALLER VERSION [NAME]\n"
+    "    Prints the lines to paste into section [MAIN] of the version file:\n"
+    "    Version=VERSION, Shell=NAME, Size=..., SHA256=... and StatementSignature=...\n"
+    "    (Ed25519 over those four lines, so the installer is accepted only as this\n"
+    "    version and under this name). NAME is the name Veltrup saves and starts the\n"
+    "    installer under; it defaults to the installer's own file name.\n"
+    "    --with-old-signature adds Signature=..., the form that copies of Veltrup\n"
+    "    installed before the statement existed check (see docs/publishing.md).\n"
     "\n"
     "verify LINKS_INI UPDATE_INI INSTALLER\n"
     "    Runs the check Veltrup runs after downloading, before anything is uploaded.\n"
@@ -59,14 +66,16 @@ int keygen(const std::string& dir) {
     return 0;
 }
 
-int sign(const std::string& keyFile, const std::string& installer) {
+int sign(const std::string& keyFile, const std::string& installer, const std::string& version,
+         const std::string& name, bool withOldSignature) {
     std::string error;
     struct stat st {};
     if (::stat(keyFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
         std::fprintf(stderr, "veltrup-sign: warning: %s can be read by others than you\n", keyFile.c_str());
     const auto key = veltrup::maker::loadSecretKey(keyFile, error);
     if (!key) return failed(error);
-    const auto lines = veltrup::maker::signInstaller(*key, installer, error);
+    const auto lines =
+        veltrup::maker::signInstaller(*key, installer, version, name, error, withOldSignature);
     if (!lines) return failed(error);
     // The download control counts bytes in a signed 32-bit number.
     if (veltrup::release::parseSize(lines->size).value_or(0) > static_cast<std::uint64_t>(INT32_MAX))
@@ -76,7 +85,10 @@ int sign(const std::string& keyFile, const std::string& installer) {
 }
 
 int verify(const std::string& links, const std::string& versionFile, const std::string& installer) {
-    const auto result = veltrup::verifyUpdate(versionFile, links, installer);
+    // Veltrup saves and starts the installer under the version file's Shell, whatever the
+    // maker's own copy is called.
+    const std::string shell = veltrup::ReadProfileString("MAIN", "Shell", "Erro", versionFile);
+    const auto result = veltrup::verifyUpdate(versionFile, links, installer, shell);
     std::printf("%s: %s\n", result.ok ? "accepted" : "refused", result.reason.c_str());
     return result.ok ? 0 : 1;
 }
@@ -93,7 +105,15 @@ int main(int argc, char** argv) {
     if (args.empty()) return usage();
     const std::string_view command = args[0];
     if (command == "keygen" && args.size() == 2) return keygen(args[1]);
-    if (command == "sign" && args.size() == 3) return sign(args[1], args[2]);
+    if (command == "sign") {
+        const bool old = args.size() > 1 && args[1] == "--with-old-signature";
+        const std::vector<std::string> rest(args.begin() + (old ? 2 : 1), args.end());
+        if (rest.size() == 3 || rest.size() == 4)
+            return sign(
+                rest[0], rest[1], rest[2],
+                rest.size() == 4 ? rest[3] : std::filesystem::path(rest[1]).filename().string(),
+                old);
+    }
     if (command == "verify" && args.size() == 4) return verify(args[1], args[2], args[3]);
     return usage();
 }

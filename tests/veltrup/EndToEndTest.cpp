@@ -26,7 +26,7 @@ namespace {
 std::string installerScript() {
     std::string s =
         "#!/bin/sh\n"
-        "echo \"Parvix 2002 v3 instalado\" > \"$(dirname \"$0\")/installed.txt\"\n"
+        "echo \"Parvix 2002 v3 instalado\" > installed.txt\n"
         "exit 0\n";
     for (int i = 0; s.size() < 300 * 1024; ++i)
         s += "# " + std::to_string(i) + " Parvix 2002 v3 - dados do instalador\n";

@@ -1,14 +1,18 @@
 // The program as processes: a second copy of the built Veltrup is refused while the first runs
-// on untouched, and the installer is really started, detached, before the program ends.
+// on untouched, the lock lives only in a folder of the user's own, and the installer that was
+// checked is really started, detached, before the program ends.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <fstream>
 #include <sstream>
 
+#include "MakerKeys.h"
 #include "WizardHarness.h"
+#include "win/UniqueFd.h"
 
 using namespace veltrup;
 using namespace veltrup::test;
@@ -83,13 +87,61 @@ TEST(VeltrupSecondCopy, TheLockBelongsToOneProgramFileAndGoesWithItsHolder) {
     EXPECT_TRUE(again.acquired());
 }
 
+TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
+    // The place depends on nothing the environment says.
+    const fs::path lockFile = SingleInstanceLock::lockFileFor(VELTRUP_EXE);
+    ::setenv("XDG_RUNTIME_DIR", "/", 1);
+    EXPECT_EQ(SingleInstanceLock::lockFileFor(VELTRUP_EXE), lockFile);
+    ::unsetenv("XDG_RUNTIME_DIR");
+
+    const uid_t me = ::getuid();
+    carvo::test::ScratchFolder root("veltrup-places");
+    const UserFolderPlaces places{root / "run", root / "tmp"};
+    const fs::path runtime = places.runtimeRoot / std::to_string(me);
+    const fs::path fallback = places.tempRoot / ("veltrup-" + std::to_string(me));
+    fs::create_directories(places.tempRoot);
+    const auto opened = [&] {
+        fs::path folder;
+        const carvo::UniqueFd fd(openUserFolder(me, folder, places));
+        return fd.get() < 0 ? fs::path() : folder;
+    };
+    EXPECT_EQ(opened(), fallback);  // made, and closed to others
+    EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    EXPECT_EQ(opened(), runtime);
+    const fs::path mine = root / "mine";  // ours and closed, but reached below through a link
+    fs::rename(runtime, mine);
+
+    // Made first by somebody else, a link, or open to others: never trusted and never changed;
+    // the program then runs without the lock rather than never.
+    const std::function<void()> plants[] = {
+        [&] { EXPECT_EQ(::chown(fallback.c_str(), me + 4242, me + 4242), 0); },
+        [&] { fs::remove(fallback), fs::create_directory_symlink(mine, fallback); },
+        [&] { fs::permissions(fallback, fs::perms::all); },
+    };
+    for (const auto& plant : plants) {
+        fs::remove(fallback);
+        fs::create_directory(fallback);
+        fs::permissions(fallback, fs::perms::owner_all);
+        plant();
+        struct stat before {
+        }, after{};
+        ::lstat(fallback.c_str(), &before);
+        EXPECT_EQ(opened(), fs::path());
+        EXPECT_TRUE(SingleInstanceLock(VELTRUP_EXE, places).acquired());
+        ::lstat(fallback.c_str(), &after);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_TRUE(fs::is_empty(fallback));
+    }
+}
+
 namespace {
 
-// An installer that shows it ran: it writes a marker beside itself.
-void writeInstaller(const fs::path& path) {
-    carvo::test::storeBytes(path,
-                            "#!/bin/sh\n"
-                            "echo \"installer ran in $(pwd)\" > \"$(dirname \"$0\")/installed.txt\"\n");
+// An installer that shows it ran: it writes a marker into its working folder.
+void writeInstaller(const fs::path& path, const std::string& who = "installer") {
+    carvo::test::storeBytes(path, "#!/bin/sh\necho \"" + who + " ran in $(pwd)\" > installed.txt\n");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);  // as downloaded
 }
 
@@ -107,6 +159,45 @@ TEST(VeltrupInstaller, StartsDetachedWithItsExecutePermissionSetFirst) {
               "installer ran in " + folder.path().string() + "\n");
 }
 
+// A process that can write the program folder changes the installer right after it was
+// checked: in place, and by putting another file under its name. The swapped-in program never
+// runs; what runs is what was checked, or nothing.
+TEST(VeltrupInstaller, AnInstallerSwappedAfterItsCheckNeverRuns) {
+    const auto swap = [](const fs::path& installer) {
+        writeInstaller(installer, "swapped");
+        writeInstaller(installer.parent_path() / "other", "swapped");
+        fs::rename(installer.parent_path() / "other", installer);
+    };
+    carvo::test::ScratchFolder folder("veltrup-installer");
+    const fs::path installer = folder / "setup.sh";
+    writeInstaller(installer);
+    std::string why;
+    const auto keys = maker::generateKeys(folder / "keys", why);
+    const auto lines = maker::signInstaller(*maker::loadSecretKey(keys->secretFile, why), installer,
+                                            "3", "setup.sh", why);
+    ASSERT_TRUE(lines) << why;
+    carvo::test::storeBytes(folder / "links.ini", "[MAIN]\nPublicKey=" + keys->publicKey + "\n");
+    carvo::test::storeBytes(folder / "Update.ini", "[MAIN]\n" + lines->text());
+
+    // Swapped right after the check that the start makes: the copy that was checked runs.
+    const InstallerCopy copy(installer.string());
+    ASSERT_TRUE(
+        verifyUpdate(folder / "Update.ini", folder / "links.ini", copy.fd(), "setup.sh").ok);
+    swap(installer);
+    EXPECT_EQ(copy.start(folder.path().string()), "");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "installed.txt") && fs::file_size(folder / "installed.txt") > 0; }));
+    EXPECT_EQ(carvo::test::loadBytes(folder / "installed.txt"),
+              "installer ran in " + folder.path().string() + "\n");
+
+    // Swapped after an earlier check (the wizard's at "&Instalar") and before the start: the
+    // program's start checks what it took, refuses it and deletes it.
+    WizardHost host;
+    EXPECT_EQ(programEnvironment(folder.path().string(), host, nullptr)
+                  .launchInstaller(installer.string()),
+              kVerifyFailureText);
+    EXPECT_FALSE(fs::exists(installer));
+}
+
 TEST(VeltrupInstaller, AMissingOrUnrunnableFileIsAFailureNotACrash) {
     carvo::test::ScratchFolder folder("veltrup-installer");
     EXPECT_NE(startInstaller((folder / "absent.sh").string(), folder.path().string()), "");
@@ -114,6 +205,10 @@ TEST(VeltrupInstaller, AMissingOrUnrunnableFileIsAFailureNotACrash) {
     EXPECT_NE(startInstaller((folder / "garbage.bin").string(), folder.path().string()), "");
     fs::create_directory(folder / "adir");
     EXPECT_NE(startInstaller((folder / "adir").string(), folder.path().string()), "");
+    // A link is not followed, even to a good installer.
+    writeInstaller(folder / "setup.sh");
+    fs::create_symlink(folder / "setup.sh", folder / "link.sh");
+    EXPECT_EQ(startInstaller((folder / "link.sh").string(), folder.path().string()), "O arquivo não foi encontrado.");
 }
 
 TEST(VeltrupInstaller, TheWizardsLastPressStartsTheRealInstallerAndEnds) {

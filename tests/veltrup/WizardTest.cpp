@@ -295,8 +295,11 @@ TEST(VeltrupShellName, PlainNamesAreDownloadedAndStartedOthersNeverReachTheContr
     EXPECT_TRUE(isPlainFileName("atualização.run"));
     EXPECT_TRUE(isPlainFileName("..setup"));
 
+    // Bytes that are not UTF-8, and control characters, would be checked under one name and
+    // shown or started under another.
     const char* unsafe[] = {"", ".", "..", "../../bin/x", "/usr/bin/x", "sub/x",
-                            "a\\b", "..\\x", "C:x", "c:\\setup.exe"};
+                            "a\\b", "..\\x", "C:x", "c:\\setup.exe", "setup\xff.exe",
+                            "set\xc3\x28up", "setup\x01.exe", "set\tup", "setup\xc2\x85"};
     for (const char* shell : unsafe) {
         SCOPED_TRACE(shell);
         EXPECT_FALSE(isPlainFileName(shell));
@@ -534,7 +537,7 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     ASSERT_TRUE(secret) << error;
     const std::string genuine = "#!/bin/sh\necho versao 3\n";
     carvo::test::storeBytes(maker / "setup.sh", genuine);
-    const auto lines = maker::signInstaller(*secret, maker / "setup.sh", error);
+    const auto lines = maker::signInstaller(*secret, maker / "setup.sh", "3", "setup.sh", error);
     ASSERT_TRUE(lines) << error;
 
     carvo::test::storeBytes(wizard.folder / "links.ini",

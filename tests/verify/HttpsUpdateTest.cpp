@@ -94,7 +94,7 @@ TEST_F(HttpsUpdate, FetchesTheVersionFileAndTheInstallerAndAcceptsThem) {
     EXPECT_EQ(dl2.outcome->codes, std::vector<std::int32_t>{});
     EXPECT_EQ(dl2.dl->FileSize(), 200'000);
 
-    const VerifyResult result = verifyOrDelete(release_.versionFile(), release_.linksFile(), release_.installer());
+    const VerifyResult result = verifyOrDelete(release_.versionFile(), release_.linksFile(), release_.installer(), "setup.bin");
     EXPECT_TRUE(result.ok) << result.reason;
     EXPECT_EQ(loadBytes(release_.installer()), release_.bytes);
 }
@@ -107,7 +107,7 @@ TEST_F(HttpsUpdate, AnInstallerChangedOnTheServerIsRefusedAndDeleted) {
     dl1.fetch(nginx_->url("/Update.ini"), release_.versionFile());
     dl2.fetch(nginx_->url("/setup.bin"), release_.installer());
     ASSERT_EQ(dl2.outcome->completions, 1);
-    EXPECT_FALSE(verifyOrDelete(release_.versionFile(), release_.linksFile(), release_.installer()).ok);
+    EXPECT_FALSE(verifyOrDelete(release_.versionFile(), release_.linksFile(), release_.installer(), "setup.bin").ok);
     EXPECT_FALSE(fs::exists(release_.installer()));
 }
 

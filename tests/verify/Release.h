@@ -42,20 +42,27 @@ struct Release {
     fs::path versionFile() const { return dir / "Update.ini"; }
     fs::path linksFile() const { return dir / "links.ini"; }
 
-    maker::ReleaseLines sign(const fs::path& file) const {
+    // Signed as version 3 under the name setup.bin, as the version file announces it.
+    maker::ReleaseLines sign(const fs::path& file, const std::string& version = "3",
+                             const std::string& shell = "setup.bin", bool withOld = false) const {
         std::string error;
-        auto signedLines = maker::signInstaller(secret, file, error);
+        auto signedLines = maker::signInstaller(secret, file, version, shell, error, withOld);
         if (!signedLines) throw std::runtime_error(error);
         return *signedLines;
     }
-    // The version file as the server sends it, with extra lines in MAIN.
-    void writeVersion(const std::string& extra) const {
-        storeBytes(versionFile(), "[MAIN]\r\nVersion=3\r\nFile=https://127.0.0.1/setup.bin\r\nShell=setup.bin\r\n" + extra);
+    // The version file as the server sends it, with extra lines in MAIN (the first line of a
+    // key wins, so extra lines cannot change Version or Shell).
+    void writeVersion(const std::string& extra, const std::string& version = "3",
+                      const std::string& shell = "setup.bin") const {
+        storeBytes(versionFile(), "[MAIN]\r\nVersion=" + version + "\r\nFile=https://127.0.0.1/setup.bin\r\nShell=" +
+                                      shell + "\r\n" + extra);
     }
     void writeLinks(const std::string& extra) const {
         storeBytes(linksFile(), "[MAIN]\nUpdateFile=https://127.0.0.1/Update.ini\nOfficialPage=x\n" + extra);
     }
-    VerifyResult verify() const { return verifyUpdate(versionFile(), linksFile(), installer()); }
+    VerifyResult verify(const std::string& shell = "setup.bin") const {
+        return verifyUpdate(versionFile(), linksFile(), installer(), shell);
+    }
 };
 
 }  // namespace veltrup::test

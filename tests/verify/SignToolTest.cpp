@@ -1,7 +1,11 @@
 // veltrup-sign as the maker runs it: the key files it leaves, and the lines it prints.
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sys/stat.h>
+
+#include <utility>
+#include <vector>
 
 #include "Release.h"
 
@@ -47,10 +51,13 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     Release r;
     ProcessResult made = tool({"keygen", (r.dir / "mine").string()});
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-    ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string()});
+    // The name defaults to the installer's own.
+    ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string(), "3"});
     ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
     EXPECT_EQ(signedOut.err, "");
-    EXPECT_EQ(signedOut.out.rfind("Size=200000\nSHA256=" + r.lines.sha256 + "\nSignature=", 0), 0u) << signedOut.out;
+    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nStatementSignature=", 0),
+              0u)
+        << signedOut.out;
 
     r.writeLinks(made.out);
     r.writeVersion(signedOut.out);
@@ -59,6 +66,19 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
         return tool({"verify", r.linksFile().string(), r.versionFile().string(), r.installer().string()});
     };
     EXPECT_EQ(verify().exitStatus, 0) << verify().out;
+    // With the old line too, for copies installed before the statement: they check it over the
+    // installer's bytes alone, and this check passes the file all the same.
+    ProcessResult both = tool({"sign", "--with-old-signature", (r.dir / "mine" / "maker.key").string(),
+                               r.installer().string(), "3"});
+    const auto old = release::decodeBase64(both.out.substr(both.out.find("\nSignature=") + 11, 88), 64);
+    const auto key = release::decodeBase64(made.out.substr(10, 44), 32);
+    ASSERT_TRUE(old && key) << both.out;
+    crypto_sign_state state;
+    crypto_sign_init(&state);
+    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size());
+    EXPECT_EQ(crypto_sign_final_verify(&state, old->data(), key->data()), 0);
+    r.writeVersion(both.out);
+    EXPECT_TRUE(r.verify().ok) << r.verify().reason;
     // The release's own key did not sign this one.
     r.writeLinks("PublicKey=" + r.keys.publicKey + "\n");
     EXPECT_EQ(verify().exitStatus, 1);
@@ -69,12 +89,26 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     Release r;
     EXPECT_EQ(tool({}).exitStatus, 2);
     EXPECT_EQ(tool({"sign", r.keys.secretFile.string()}).exitStatus, 2);
+    // The old form, without the version, signs nothing.
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), r.installer().string()}).exitStatus, 2);
+    // A version or a name the updater would read back otherwise, or refuse, is not signed.
+    const std::vector<std::pair<std::string, std::string>> unsignable = {
+        {"3", "../setup.bin"}, {"3", "links.ini"},   {"3", "setup\xff.bin"}, {"3", "setup\x01.bin"},
+        {"3", " setup.bin"},   {" 3", "setup.bin"},  {"\"3\"", "setup.bin"},  {"", "setup.bin"},
+        {std::string(128, '9'), "setup.bin"},
+    };
+    for (const auto& [version, name] : unsignable) {
+        SCOPED_TRACE(version + " " + name);
+        ProcessResult refused = tool({"sign", r.keys.secretFile.string(), r.installer().string(), version, name});
+        EXPECT_EQ(refused.exitStatus, 1);
+        EXPECT_EQ(refused.out, "");
+    }
     EXPECT_EQ(tool({"publish", "x"}).exitStatus, 2);
     ProcessResult help = tool({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.out.find("keygen DIR"), std::string::npos);
-    EXPECT_EQ(tool({"sign", (r.dir / "none.key").string(), r.installer().string()}).exitStatus, 1);
-    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), (r.dir / "none.bin").string()}).exitStatus, 1);
+    EXPECT_EQ(tool({"sign", (r.dir / "none.key").string(), r.installer().string(), "3"}).exitStatus, 1);
+    EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), (r.dir / "none.bin").string(), "3"}).exitStatus, 1);
     ProcessResult notAFolder = tool({"keygen", r.installer().string()});
     EXPECT_EQ(notAFolder.exitStatus, 1);
     EXPECT_NE(notAFolder.err.find("not a folder"), std::string::npos);

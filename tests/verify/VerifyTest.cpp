@@ -15,17 +15,14 @@ namespace {
 TEST(InstallerCheck, AcceptsTheSignedInstallerWithAnySubsetOfTheLines) {
     Release r;
     EXPECT_TRUE(r.verify().ok) << r.verify().reason;
-    // The signature alone is enough under a key.
-    r.writeVersion("Signature=" + r.lines.signature + "\n");
-    EXPECT_TRUE(r.verify().ok) << r.verify().reason;
     // Without a key, matching Size and SHA256 (in capitals too) pass; an unverifiable
-    // Signature is no reason to refuse.
+    // signature is no reason to refuse.
     r.writeLinks("");
     std::string upper = r.lines.sha256;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + upper + "\nSignature=" + r.lines.signature + "\n");
+    r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + upper + "\nStatementSignature=" + r.lines.signature + "\n");
     EXPECT_TRUE(r.verify().ok) << r.verify().reason;
-    EXPECT_TRUE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer()).ok);
+    EXPECT_TRUE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer(), "setup.bin").ok);
     EXPECT_EQ(loadBytes(r.installer()), r.bytes);
 }
 
@@ -39,9 +36,9 @@ TEST(InstallerCheck, WithoutAnyOfTheKeysNothingChanges) {
     EXPECT_TRUE(r.verify().ok);
     // Empty values count as absent; missing files give no keys at all.
     r.writeLinks("PublicKey=\n");
-    r.writeVersion("Size=\nSHA256=\nSignature=\n");
+    r.writeVersion("Size=\nSHA256=\nStatementSignature=\nSignature=\n");
     EXPECT_TRUE(r.verify().ok);
-    EXPECT_TRUE(verifyUpdate(r.dir / "none.ini", r.dir / "none2.ini", r.installer()).ok);
+    EXPECT_TRUE(verifyUpdate(r.dir / "none.ini", r.dir / "none2.ini", r.installer(), "setup.bin").ok);
 }
 
 // Each case changes a fresh release; the check must refuse it and the installer must be gone.
@@ -51,6 +48,7 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
     struct Case {
         const char* name;
         std::function<void(Release&)> change;
+        const char* shell = "setup.bin";  // the name the update is handled under
     };
     const auto flipByte = [](Release& r, std::size_t at) {
         r.bytes[at] = static_cast<char>(r.bytes[at] ^ 0x01);
@@ -58,16 +56,10 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
     };
     const std::vector<Case> cases = {
         {"one changed byte", [&](Release& r) { flipByte(r, 100'000); }},
-        {"changed last byte, signature only",
-         [&](Release& r) {
-             r.writeVersion("Signature=" + r.lines.signature + "\n");
-             flipByte(r, r.bytes.size() - 1);
-         }},
-        {"one byte appended, signature only",
-         [&](Release& r) {
-             r.writeVersion("Signature=" + r.lines.signature + "\n");
-             storeBytes(r.installer(), r.bytes + "x");
-         }},
+        {"changed last byte", [&](Release& r) { flipByte(r, r.bytes.size() - 1); }},
+        {"one byte appended", [&](Release& r) { storeBytes(r.installer(), r.bytes + "x"); }},
+        {"signature without the size and digest it covers",
+         [&](Release& r) { r.writeVersion("StatementSignature=" + r.lines.signature + "\n"); }},
         {"changed byte, digest only, no key",
          [&](Release& r) {
              r.writeLinks("");
@@ -81,27 +73,47 @@ TEST(InstallerCheck, RefusesAndDeletesEveryTamperedVariant) {
              storeBytes(r.installer(), r.bytes.substr(1));
          }},
         {"another maker's key", [&](Release& r) { r.writeLinks("PublicKey=" + otherKey + "\n"); }},
-        {"all-zero key", [&](Release& r) { r.writeLinks("PublicKey=" + std::string(43, 'A') + "=\n"); }},
+        {"all-zero key",
+         [&](Release& r) { r.writeLinks("PublicKey=" + std::string(43, 'A') + "=\n"); }},
         {"signature of another installer",
-         [&](Release& r) { r.writeVersion("Signature=" + r.sign(other.installer()).signature + "\n"); }},
+         [&](Release& r) {
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 +
+                            "\nStatementSignature=" + r.sign(other.installer()).signature + "\n");
+         }},
+        // What the signature covers besides the bytes: an older release served again as a newer
+        // version, or under another name (which the download would replace).
+        {"an older release replayed as a newer version",
+         [&](Release& r) { r.writeVersion(r.sign(r.installer(), "2").text(), "3"); }},
+        {"the release under another Shell",
+         [&](Release& r) { r.writeVersion(r.lines.text(), "3", "Veltrup"); }, "Veltrup"},
+        {"handled under another name than the version file's Shell", [](Release&) {}, "outro.bin"},
+        {"signed the old way (Ed25519ph over the installer's bytes)",
+         [&](Release& r) {
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\nSignature=" +
+                            r.sign(r.installer(), "3", "setup.bin", true).oldSignature + "\n");
+         }},
         {"another maker's signature over this installer",
          [&](Release& r) { r.writeVersion(other.sign(r.installer()).text()); }},
         {"no signature under a key",
-         [&](Release& r) { r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\n"); }},
+         [&](Release& r) {
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + r.lines.sha256 + "\n");
+         }},
         {"wrong size",
          [&](Release& r) {
-             r.writeVersion("Size=" + std::to_string(r.bytes.size() + 1) + "\nSignature=" + r.lines.signature + "\n");
+             r.writeVersion("Size=" + std::to_string(r.bytes.size() + 1) + "\nSHA256=" + r.lines.sha256 +
+                            "\nStatementSignature=" + r.lines.signature + "\n");
          }},
         {"wrong digest",
          [&](Release& r) {
-             r.writeVersion("SHA256=" + other.lines.sha256 + "\nSignature=" + r.lines.signature + "\n");
+             r.writeVersion("Size=" + r.lines.size + "\nSHA256=" + other.lines.sha256 +
+                            "\nStatementSignature=" + r.lines.signature + "\n");
          }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Release r;
         c.change(r);
-        const VerifyResult result = verifyOrDelete(r.versionFile(), r.linksFile(), r.installer());
+        const VerifyResult result = verifyOrDelete(r.versionFile(), r.linksFile(), r.installer(), c.shell);
         EXPECT_FALSE(result.ok);
         EXPECT_FALSE(result.reason.empty());
         EXPECT_FALSE(fs::exists(r.installer()));
@@ -122,6 +134,7 @@ TEST(InstallerCheck, RefusesMalformedValuesWithAndWithoutAKey) {
         {"Signature", std::string(87, 'A') + "="}, {"Signature", std::string(200, 'A')},
         {"Signature", "\xff\xfe" + sig.substr(2)}, {"Signature", "[-" + sig.substr(2)},
         {"Signature", sig.substr(0, 40) + "\x01" + sig.substr(41)}, {"Signature", hex + hex},
+        {"StatementSignature", "!!!!"}, {"StatementSignature", sig.substr(0, 86)},
         {"PublicKey", "abc"}, {"PublicKey", r.keys.publicKey.substr(0, 40) + "===="},
         {"PublicKey", hex}, {"PublicKey", r.keys.publicKey + "AAAA"},
     };
@@ -135,7 +148,7 @@ TEST(InstallerCheck, RefusesMalformedValuesWithAndWithoutAKey) {
                 r.writeVersion(r.lines.text());
             } else {
                 r.writeLinks(keyLine);
-                r.writeVersion((std::string(key) == "Signature" ? "" : "Signature=" + sig + "\n") + key + "=" + value + "\n");
+                r.writeVersion((std::string(key).ends_with("Signature") ? "" : "StatementSignature=" + sig + "\n") + key + "=" + value + "\n");
             }
             EXPECT_FALSE(r.verify().ok);
         }
@@ -145,9 +158,9 @@ TEST(InstallerCheck, RefusesMalformedValuesWithAndWithoutAKey) {
 TEST(InstallerCheck, ReadsOnlyARegularFileAndDeletesNothingElse) {
     Release r;
     fs::remove(r.installer());
-    EXPECT_FALSE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer()).ok);  // missing
+    EXPECT_FALSE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer(), "setup.bin").ok);  // missing
     fs::create_directory(r.installer());
-    EXPECT_FALSE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer()).ok);
+    EXPECT_FALSE(verifyOrDelete(r.versionFile(), r.linksFile(), r.installer(), "setup.bin").ok);
     EXPECT_TRUE(fs::is_directory(r.installer()));
     fs::remove(r.installer());
     // A pipe nobody writes to would block a plain read for ever.
