@@ -1,6 +1,12 @@
 #include "WizardHarness.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QPushButton>
@@ -8,6 +14,8 @@
 #include <thread>
 
 #include "TypeLib.h"
+
+extern char** environ;
 
 namespace veltrup::test {
 
@@ -184,6 +192,96 @@ bool waitFor(const std::function<bool()>& condition, int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+namespace {
+
+// Xvfb writes the display it chose to a pipe once it takes connections: no guessing, no timer.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 3);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp",
+                                         "-screen", "0", "1024x768x24", "-noreset"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = ::posix_spawnp(&pid_, "Xvfb", &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(fds[1]);
+        if (rc != 0) pid_ = -1;
+        std::string number;
+        while (pid_ > 0 && number.find('\n') == std::string::npos) {
+            pollfd p{fds[0], POLLIN, 0};
+            char buf[16];
+            if (::poll(&p, 1, 30000) <= 0) break;
+            const ssize_t n = ::read(fds[0], buf, sizeof buf);
+            if (n <= 0) break;
+            number.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fds[0]);
+        if (number.find('\n') != std::string::npos) display_ = ":" + number.substr(0, number.find('\n'));
+    }
+    ~PrivateXServer() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    PrivateXServer(const PrivateXServer&) = delete;
+    PrivateXServer& operator=(const PrivateXServer&) = delete;
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+constexpr const char* kScreenMark = "VELTRUP_TEST_ON_SCREEN";
+
+}  // namespace
+
+bool onPrivateScreen() { return qEnvironmentVariableIsSet(kScreenMark); }
+
+std::string runOnPrivateScreen(const std::string& test) {
+    PrivateXServer server;
+    if (server.display().empty()) return "Xvfb did not start";
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view v(*e);
+        if (!v.starts_with("QT_QPA_PLATFORM=") && !v.starts_with("DISPLAY=") &&
+            !v.starts_with("XAUTHORITY="))
+            env.emplace_back(v);
+    }
+    env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.display(),
+                           std::string(kScreenMark) + "=1"});
+    carvo::test::ScratchFolder scratch{"veltrup-screen"};
+    const std::string log = (scratch / "output.txt").string();
+    std::vector<std::string> args = {"/proc/self/exe", "--gtest_filter=" + test};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, "/proc/self/exe", &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return "cannot start the test program";
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const std::string output = carvo::test::loadBytes(log);
+    const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+                        output.find("[  PASSED  ] 1 test") != std::string::npos;
+    return passed ? std::string() : output.empty() ? std::string("no output") : output;
 }
 
 }  // namespace veltrup::test
