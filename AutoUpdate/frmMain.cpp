@@ -14,6 +14,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <QTranslator>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -1112,6 +1114,15 @@ void frmMain::cmdDLCancel_Click() {
         "Tem certeza que deseja cancelar o Download em curso?",
         carvo::mb::Question | carvo::mb::YesNo | carvo::mb::DefaultButton1, kTitle);
     if (answer == carvo::MsgBoxResult::Yes) carvo::callMethod(*dl2_, carvo::dispid::Cancel);
+}
+
+std::unique_ptr<QTranslator> portugueseQtTexts() {
+    auto texts = std::make_unique<QTranslator>();
+    if (!texts->load(QStringLiteral("qtbase_pt_BR"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return nullptr;
+    QCoreApplication::installTranslator(texts.get());
+    return texts;
 }
 
 }  // namespace veltrup

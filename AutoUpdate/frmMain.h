@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QTranslator>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -356,6 +357,11 @@ MainEnvironment programEnvironment(const std::string& programFolder, carvo::Host
                                    carvo::WindowList* windows);
 // The desktop's top-level windows; nullptr when there is no way to list them.
 std::unique_ptr<carvo::WindowList> desktopWindows();
+
+// Installs Qt's own Portuguese texts (the standard buttons of message boxes, the text field's
+// context menu) whatever the machine's locale: the program speaks Portuguese by design. They
+// stay installed while the result lives; nullptr when they are not on the machine.
+std::unique_ptr<QTranslator> portugueseQtTexts();
 
 // Runs Veltrup: the one-copy check, the load step, the window, the message loop. host may
 // replace the Qt host's dialogs (a test helper answers them); returns the exit code.

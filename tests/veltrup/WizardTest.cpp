@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <fstream>
@@ -14,6 +17,7 @@
 #include "TypeLib.h"
 #include "MakerKeys.h"
 #include "WizardHarness.h"
+#include "host/QtHost.h"
 
 using namespace veltrup;
 using namespace veltrup::test;
@@ -571,4 +575,25 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     wizard.press();
     EXPECT_TRUE(wizard.launched.empty());
     EXPECT_FALSE(std::filesystem::exists(wizard.folder / "setup.sh"));
+}
+
+TEST(VeltrupTexts, QtsOwnButtonsAndMenusSpeakPortuguese) {
+    const auto texts = portugueseQtTexts();
+    ASSERT_NE(texts, nullptr) << "qtbase_pt_BR is missing (package qt6-translations-l10n)";
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (QAbstractButton* b : box->buttons()) seen << b->text().remove('&');
+            box->reject();
+        }
+    });
+    carvo::QtHost().messageBox("Sair?", carvo::mb::Question | carvo::mb::YesNo, kTitle);
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{QString::fromUtf8("Não"), "Sim"}));
+    Wizard w;
+    w.open();
+    const std::unique_ptr<QMenu> menu(w.form->txtInstallPath->createStandardContextMenu());
+    QStringList actions;
+    for (QAction* a : menu->actions()) actions << a->text().remove('&').section('\t', 0, 0);
+    EXPECT_TRUE(actions.contains("Copiar")) << actions.join('|').toStdString();
 }
