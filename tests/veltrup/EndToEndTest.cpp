@@ -286,3 +286,55 @@ TEST_F(VeltrupEndToEnd, WhileTheProductRunsNothingStartsOnceItIsClosedTheInstall
     EXPECT_EQ(w.ended, 1);
     EXPECT_TRUE(waitFor([&] { return fs::exists(w.folder / "installed.txt"); }));
 }
+
+TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServerRefuses) {
+    // honourRange: the server answers the resume's range request with the rest of the file;
+    // otherwise with the whole file (200), which the control refuses ("Resume Falhou.").
+    for (const bool honourRange : {true, false}) {
+        SCOPED_TRACE(honourRange ? "resumed" : "refused");
+        carvo::test::HttpTestServer server;
+        carvo::test::Response update;
+        update.body = versionFile(server.url("/setup.sh"));
+        server.route("/Update.ini", update);
+        const std::size_t brokenAt = 100 * 1024;
+        std::atomic<int> served{0};
+        const std::string body = installer;
+        server.route("/setup.sh", [&served, body, brokenAt, honourRange](const carvo::test::Request&) {
+            carvo::test::Response r;
+            r.body = body;
+            if (served++ == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            r.honourRange = honourRange;
+            return r;
+        });
+        Wizard one;
+        one.liveControls = true;
+        one.host.useRealClock(true);
+        one.host.processQtEvents = true;
+        one.writeLinks(server.url("/Update.ini"));
+        one.setInstalled("\"Version\"=\"2\"");
+        one.open();
+        auto bars = std::make_shared<Figures>(*one.form);
+        dynamic_cast<carvo::OleControl&>(one.form->dl2()).connectionPoint().advise(bars);
+        one.press();
+        ASSERT_EQ(one.form->intStep(), 1);
+        one.press();
+        ASSERT_EQ(one.form->intStep(), 1);
+        ASSERT_EQ(one.form->lblError2->text(), QString::fromUtf8(kFailureRows[0].text));
+
+        const std::size_t before = bars->bars.size();
+        one.press();
+        EXPECT_EQ(one.form->intStep(), 2);
+        EXPECT_EQ(carvo::test::loadBytes(one.folder / "setup.sh"), installer);
+        std::vector<std::string> ranges;
+        for (const auto& r : server.requests())
+            if (!r.header("Range").empty()) ranges.push_back(r.header("Range"));
+        EXPECT_EQ(ranges, std::vector<std::string>{"bytes=" + std::to_string(brokenAt) + "-"});
+        ASSERT_GT(bars->bars.size(), before);
+        // The bar goes on from where it stopped, or starts again from the first piece.
+        if (honourRange) {
+            EXPECT_GT(bars->bars[before], static_cast<int>(brokenAt));
+        } else {
+            EXPECT_EQ(bars->bars[before], 1024);
+        }
+    }
+}

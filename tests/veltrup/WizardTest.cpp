@@ -552,16 +552,28 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     wizard.press();
     ASSERT_EQ(form().intStep(), 1);
 
+    // A broken download leaves no hidden partial file behind.
+    wizard.dl2->onDownLoad = [&] {
+        carvo::test::storeBytes(wizard.dl2->SaveLocation, "#!/bin/sh\n");
+        wizard.dl2->fire(carvo::eventid::DLECode, 1);
+    };
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 1);
+    EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
+
     std::string served = "#!/bin/sh\necho outro\n";
     wizard.dl2->onDownLoad = [&] {
         carvo::test::storeBytes(wizard.dl2->SaveLocation, served);
         wizard.dl2->fire(carvo::eventid::DLComplete);
+        wizard.dl2->fire(carvo::eventid::StatusChange, carvo::Variant("Download Concluído!"));
     };
     wizard.press();
     EXPECT_NE(wizard.dl2->SaveLocation, folder() + "/setup.sh");
     EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), "the file that was there");
     EXPECT_EQ(form().intStep(), 1);
+    // The status line tells the refusal, not the control's "done" that came after it.
+    EXPECT_EQ(form().lblStatus2->text(), QString::fromUtf8("Arquivo de Atualização Recusado!"));
 
     served = genuine;
     wizard.press();
@@ -569,12 +581,22 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
 
-    // Changed after its check, before the last press: refused then, and never started.
+    // Changed after its check, before the last press: refused then, and never started; the
+    // wizard goes back to the download step, whose next press fetches it again.
     wizard.press();
     carvo::test::storeBytes(wizard.folder / "setup.sh", "#!/bin/sh\necho trocado\n");
     wizard.press();
     EXPECT_TRUE(wizard.launched.empty());
     EXPECT_FALSE(std::filesystem::exists(wizard.folder / "setup.sh"));
+    EXPECT_EQ(form().intStep(), 1);
+    EXPECT_TRUE(form().fraPos2->isVisible());
+    EXPECT_FALSE(form().fraPos3->isVisible());
+    EXPECT_TRUE(form().lblError2->isVisible());
+    EXPECT_TRUE(form().cmdAvancar->isEnabled());
+    EXPECT_EQ(form().cmdAvancar->text(), QString::fromUtf8("&Avançar >>"));
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 2);
+    EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
 }
 
 TEST(VeltrupTexts, QtsOwnButtonsAndMenusSpeakPortuguese) {
