@@ -878,6 +878,7 @@ void frmMain::StartUpdateDownload() {
             resumed = !resumeRefused_;
             if (!resumed) {
                 // Starting over needs a probe of its own: the resume used up the last one.
+                probeFailed_ = false;
                 carvo::callMethod(dl, carvo::dispid::GetFileInformation);
                 if (probeFailed_) {
                     discardHiddenPartial();

@@ -122,7 +122,7 @@ protected:
 private:
     void apply();
 
-    int value_ = 0;
+    int value_ = -1;  // as the stock bar starts: nothing shown
     bool pending_ = false;
 };
 

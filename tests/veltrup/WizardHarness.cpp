@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "TypeLib.h"
+#include "win/UniqueFd.h"
 
 extern char** environ;
 
@@ -196,92 +197,65 @@ bool waitFor(const std::function<bool()>& condition, int milliseconds) {
 
 namespace {
 
-// Xvfb writes the display it chose to a pipe once it takes connections: no guessing, no timer.
-class PrivateXServer {
-public:
-    PrivateXServer() {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 3);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp",
-                                         "-screen", "0", "1024x768x24", "-noreset"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = ::posix_spawnp(&pid_, "Xvfb", &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(fds[1]);
-        if (rc != 0) pid_ = -1;
-        std::string number;
-        while (pid_ > 0 && number.find('\n') == std::string::npos) {
-            pollfd p{fds[0], POLLIN, 0};
-            char buf[16];
-            if (::poll(&p, 1, 30000) <= 0) break;
-            const ssize_t n = ::read(fds[0], buf, sizeof buf);
-            if (n <= 0) break;
-            number.append(buf, static_cast<std::size_t>(n));
-        }
-        ::close(fds[0]);
-        if (number.find('\n') != std::string::npos) display_ = ":" + number.substr(0, number.find('\n'));
-    }
-    ~PrivateXServer() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    PrivateXServer(const PrivateXServer&) = delete;
-    PrivateXServer& operator=(const PrivateXServer&) = delete;
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 constexpr const char* kScreenMark = "VELTRUP_TEST_ON_SCREEN";
+
+pid_t spawn(std::vector<std::string> args, std::vector<std::string> env, int out) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out, 1);
+    posix_spawn_file_actions_adddup2(&fa, out, 2);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
 
 }  // namespace
 
 bool onPrivateScreen() { return qEnvironmentVariableIsSet(kScreenMark); }
 
 std::string runOnPrivateScreen(const std::string& test) {
-    PrivateXServer server;
-    if (server.display().empty()) return "Xvfb did not start";
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view v(*e);
-        if (!v.starts_with("QT_QPA_PLATFORM=") && !v.starts_with("DISPLAY=") &&
-            !v.starts_with("XAUTHORITY="))
+        if (!v.starts_with("QT_QPA_PLATFORM=") && !v.starts_with("DISPLAY=") && !v.starts_with("XAUTHORITY="))
             env.emplace_back(v);
     }
-    env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.display(),
-                           std::string(kScreenMark) + "=1"});
     carvo::test::ScratchFolder scratch{"veltrup-screen"};
-    const std::string log = (scratch / "output.txt").string();
-    std::vector<std::string> args = {"/proc/self/exe", "--gtest_filter=" + test};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, "/proc/self/exe", &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return "cannot start the test program";
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const std::string output = carvo::test::loadBytes(log);
-    const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                        output.find("[  PASSED  ] 1 test") != std::string::npos;
-    return passed ? std::string() : output.empty() ? std::string("no output") : output;
+    const carvo::UniqueFd log(::open((scratch / "output.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    // Xvfb picks a free display itself and writes its number to the pipe once it is ready.
+    int ready[2];
+    if (log.get() < 0 || ::pipe2(ready, O_CLOEXEC) != 0) return "no log file or pipe";
+    ::fcntl(ready[1], F_SETFD, 0);  // Xvfb inherits the writing end under its own number
+    const pid_t server = spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp",
+                                "-screen", "0", "1024x768x24"},
+                               env, log.get());
+    ::close(ready[1]);
+    std::string number;
+    for (char c = 0; server > 0 && c != '\n';) {
+        pollfd p{ready[0], POLLIN, 0};
+        if (::poll(&p, 1, 30000) != 1 || ::read(ready[0], &c, 1) != 1) break;
+        number += c;
+    }
+    ::close(ready[0]);
+    int status = -1;
+    if (number.ends_with('\n')) {
+        number.pop_back();
+        env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=:" + number, std::string(kScreenMark) + "=1"});
+        const pid_t child = spawn({"/proc/self/exe", "--gtest_filter=" + test}, env, log.get());
+        if (child > 0) ::waitpid(child, &status, 0);
+    }
+    if (server > 0) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
+    }
+    const std::string output = carvo::test::loadBytes(scratch / "output.txt");
+    return status == 0 && output.find("[  PASSED  ] 1 test") != std::string::npos ? "" : output;
 }
 
 }  // namespace veltrup::test

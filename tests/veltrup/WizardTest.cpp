@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -599,7 +598,7 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
 }
 
-TEST(VeltrupTexts, QtsOwnButtonsAndMenusSpeakPortuguese) {
+TEST(VeltrupTexts, QtsOwnButtonsSpeakPortuguese) {
     const auto texts = portugueseQtTexts();
     ASSERT_NE(texts, nullptr) << "qtbase_pt_BR is missing (package qt6-translations-l10n)";
     QStringList seen;
@@ -612,10 +611,4 @@ TEST(VeltrupTexts, QtsOwnButtonsAndMenusSpeakPortuguese) {
     carvo::QtHost().messageBox("Sair?", carvo::mb::Question | carvo::mb::YesNo, kTitle);
     seen.sort();
     EXPECT_EQ(seen, (QStringList{QString::fromUtf8("Não"), "Sim"}));
-    Wizard w;
-    w.open();
-    const std::unique_ptr<QMenu> menu(w.form->txtInstallPath->createStandardContextMenu());
-    QStringList actions;
-    for (QAction* a : menu->actions()) actions << a->text().remove('&').section('\t', 0, 0);
-    EXPECT_TRUE(actions.contains("Copiar")) << actions.join('|').toStdString();
 }
