@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QImage>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QScreen>
 
@@ -41,9 +39,8 @@ TEST(VeltrupOnScreen, TheBarShowsItsValueThroughoutASlowDownload) {
     server.route("/Update.ini", version);
     server.route("/setup.sh", installer);
     Wizard w;
-    w.liveControls = true;
+    w.liveControls = w.host.processQtEvents = true;
     w.host.useRealClock(true);
-    w.host.processQtEvents = true;
     w.writeLinks(server.url("/Update.ini"));
     w.open();
     w.press();
