@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -169,4 +170,12 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

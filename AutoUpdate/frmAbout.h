@@ -39,6 +39,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The window closes only through its frame: Escape does nothing here.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Form_Load(const std::filesystem::path& programFolder);

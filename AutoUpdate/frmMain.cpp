@@ -1,5 +1,8 @@
 #include "frmMain.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "UpdateVerifier.h"
 
 #include <QCloseEvent>
@@ -10,6 +13,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -18,10 +22,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <QTranslator>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "Library.h"
 #include "TypeLib.h"
@@ -29,6 +35,7 @@
 #include "automation/Container.h"
 #include "host/HostServices.h"
 #include "mdlRegistry.h"
+#include "win/UniqueFd.h"
 
 namespace veltrup {
 
@@ -159,6 +166,25 @@ std::optional<FailureTexts> failureTexts(std::int32_t code) {
     }
 }
 
+// Which file a path names and how it was left: opened without following a link, regular
+// files only.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t length = 0, modified = 0;
+};
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    const carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                        static_cast<std::int64_t>(st.st_size),
+                        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// The status line after the downloaded file was refused by its check.
+constexpr const char* kRefusedStatus = "Arquivo de Atualização Recusado!";
+
 }  // namespace
 
 // ---- controls of the form -----------------------------------------------------------------
@@ -176,9 +202,78 @@ void FormLabel::setAutoSize(bool on) {
     if (on) fit();
 }
 
+namespace {
+// Posted to a live label or the bar when it holds a value not yet shown.
+const QEvent::Type kShowLatest = static_cast<QEvent::Type>(QEvent::User + 15);
+}  // namespace
+
 void FormLabel::setCaption(const QString& text) {
+    if (live_ && isVisible()) {
+        if (text == caption_) return;
+        caption_ = text;
+        if (!pending_) {
+            pending_ = true;
+            QCoreApplication::postEvent(this, new QEvent(kShowLatest));
+        }
+        return;
+    }
+    caption_ = text;
+    pending_ = false;
     setText(text);
     fit();
+}
+
+void FormLabel::apply() {
+    if (!pending_) return;
+    pending_ = false;
+    setText(caption_);
+    fit();
+}
+
+bool FormLabel::event(QEvent* e) {
+    if (e->type() == kShowLatest) {
+        apply();
+        return true;
+    }
+    return QLabel::event(e);
+}
+
+FormProgressBar::FormProgressBar(QWidget* parent, const char* name) : QProgressBar(parent) {
+    setObjectName(name);
+}
+
+void FormProgressBar::setValue(int value) {
+    if (value == value_) return;
+    value_ = value;
+    if (!isVisible()) {
+        apply();
+        return;
+    }
+    if (!pending_) {
+        pending_ = true;
+        QCoreApplication::postEvent(this, new QEvent(kShowLatest));
+    }
+}
+
+void FormProgressBar::setMaximum(int maximum) {
+    QProgressBar::setMaximum(maximum);
+    value_ = std::clamp(value_, minimum(), QProgressBar::maximum());
+    pending_ = true;
+    apply();
+}
+
+void FormProgressBar::apply() {
+    pending_ = false;
+    QProgressBar::setValue(value_);
+    update();  // the whole bar, whatever painted part of it since
+}
+
+bool FormProgressBar::event(QEvent* e) {
+    if (e->type() == kShowLatest) {
+        if (pending_) apply();
+        return true;
+    }
+    return QProgressBar::event(e);
 }
 
 void FormLabel::setCaption(std::string_view text) { setCaption(qs(text)); }
@@ -444,9 +539,10 @@ void frmMain::buildPanel2() {
                          "2 - Puxando Arquivo de Atualização", face, {.points = 12, .bold = true});
     lblStatus2 = makeLabel(f, "lblStatus2", twipsRect(120, 600, 930, 240), "Status...", face,
                            {.points = 9.75, .bold = true, .autoSize = true});
-    pb1 = new QProgressBar(f);
-    pb1->setObjectName("pb1");
-    pb1->setGeometry(twipsRect(120, 840, 5175, 375));
+    pb1 = new FormProgressBar(f, "pb1");
+    // The designed bar reaches one pixel into the row of figures below it; it ends where they
+    // begin, so that their repaints never touch it.
+    pb1->setGeometry(twipsRect(120, 840, 5175, 375).adjusted(0, 0, 0, -1));
     pb1->setTextVisible(false);
     pb1->setRange(0, 100);
     pb1->setValue(0);
@@ -459,6 +555,8 @@ void frmMain::buildPanel2() {
     lblDLPercent = makeLabel(f, "lblDLPercent", twipsRect(3135, 1440, 2100, 195),
                              "Porcentagem Concluída:", face,
                              {.align = Qt::AlignRight, .autoSize = true});
+    for (FormLabel* l : {lblStatus2, lblDLReceived, lblDLTimeLeft, lblDLRate, lblDLPercent})
+        l->setLive(true);
     cmdDLCancel = makeButton(f, "cmdDLCancel", twipsRect(3120, 1680, 2175, 255),
                              "Cancelar o Download...");
     {
@@ -645,6 +743,8 @@ void frmMain::cmdSair_Click() {
     if (answer != carvo::MsgBoxResult::Yes) return;
     carvo::callMethod(*dl1_, carvo::dispid::Cancel);
     carvo::callMethod(*dl2_, carvo::dispid::Cancel);
+    // A partial file kept for a resume under a hidden name is of no use once we leave.
+    discardHiddenPartial();
     env_.endProgram();
 }
 
@@ -727,20 +827,84 @@ void frmMain::StartUpdateDownload() {
     // that was there. Without a key the update is saved under its name, as always.
     updateTarget_ = localPath(shell);
     const bool checked = !ReadProfileString("MAIN", "PublicKey", "", localPath("links.ini")).empty();
-    carvo::putProperty(dl, carvo::dispid::SaveLocation,
-                       checked ? localPath("." + shell + ".parcial") : updateTarget_);
-    carvo::putProperty(dl, carvo::dispid::Url, ReadProfileString("MAIN", "File", "Erro", versionFile));
+    const std::string saveLocation = checked ? localPath("." + shell + ".parcial") : updateTarget_;
+    hiddenPartial_ = checked ? saveLocation : std::string();
+    const std::string url = ReadProfileString("MAIN", "File", "Erro", versionFile);
+    carvo::putProperty(dl, carvo::dispid::SaveLocation, saveLocation);
+    carvo::putProperty(dl, carvo::dispid::Url, url);
+    const std::optional<ResumePoint> broken = std::exchange(resumePoint_, std::nullopt);
+    refused_ = false;
+    attemptPosition_ = 0;
+    attemptCode_ = 0;
     probeFailed_ = false;
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
-    const auto size = static_cast<float>(carvo::getProperty(dl, carvo::dispid::FileSize).toLong());
+    if (probeFailed_) {
+        // The probe's code is on the screen, with the retry offered; the bar and the figures
+        // keep what they showed.
+        discardHiddenPartial();
+        return;
+    }
+    const std::int32_t fileSize = carvo::getProperty(dl, carvo::dispid::FileSize).toLong();
+    const auto size = static_cast<float>(fileSize);
     // A bar needs a maximum above its minimum; an unknown size (0) leaves it empty until the
     // error code or the first bytes arrive.
     int max = size >= static_cast<float>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     if (max <= pb1->minimum()) max = pb1->minimum() + 1;
     pb1->setMaximum(max);
-    if (probeFailed_) return;  // the probe's code is on the screen, with the retry offered
     cmdDLCancel->setEnabled(true);
-    carvo::callMethod(dl, carvo::dispid::DownLoad);
+
+    // A retry after a broken transfer goes on from where it stopped when the server said it
+    // can, the file there is still the one that transfer left, and the server still has a
+    // file of the same size. Anything else, or a refused resume, starts over.
+    bool resumed = false;
+    if (broken && broken->path == saveLocation && broken->url == url && broken->size == fileSize) {
+        const auto now = fileIdentity(saveLocation);
+        if (now && now->device == broken->device && now->inode == broken->inode &&
+            now->length == broken->length && now->modified == broken->modified &&
+            now->length < fileSize) {
+            showStartOfAttempt(static_cast<std::int32_t>(now->length));
+            resuming_ = true;
+            resumeRefused_ = false;
+            carvo::callMethod(dl, carvo::dispid::DLResume);
+            resuming_ = false;
+            resumed = !resumeRefused_;
+            if (!resumed) {
+                // Starting over needs a probe of its own: the resume used up the last one.
+                probeFailed_ = false;
+                carvo::callMethod(dl, carvo::dispid::GetFileInformation);
+                if (probeFailed_) {
+                    discardHiddenPartial();
+                    return;
+                }
+            }
+        }
+    }
+    if (!resumed) {
+        showStartOfAttempt(0);
+        carvo::callMethod(dl, carvo::dispid::DownLoad);
+    }
+
+    if (attemptCode_ == 1 && attemptPosition_ > 0 &&
+        carvo::getProperty(dl, carvo::dispid::ResumeSupported).toBool() != 0) {
+        if (const auto left = fileIdentity(saveLocation)) {
+            resumePoint_ = ResumePoint{saveLocation,   url,          fileSize,      left->device,
+                                       left->inode, left->length, left->modified};
+            return;  // kept for the retry; the exit deletes a hidden one
+        }
+    }
+    if (attemptCode_ != 0) discardHiddenPartial();
+}
+
+void frmMain::showStartOfAttempt(std::int32_t position) {
+    dl2_RecievedBytes(position);
+    const std::int32_t total = carvo::getProperty(*dl2_, carvo::dispid::FileSize).toLong();
+    dl2_Percent(total > 0 ? carvo::roundToLong(static_cast<double>(position) / total * 100.0) : 0);
+}
+
+void frmMain::discardHiddenPartial() {
+    if (hiddenPartial_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(hiddenPartial_, ec);
 }
 
 bool frmMain::isSafeUpdateName(std::string_view name) const {
@@ -773,12 +937,14 @@ void frmMain::handOff() {
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", saved);
     const std::string installer = localPath(shell);
     std::string failure;
+    bool refusedByCheck = false;
     if (!isSafeUpdateName(shell)) {
         failure = "O nome do programa de Atualização não é válido.";
     } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer, shell)
                     .ok) {
         // Checked again just before it runs: the file may have changed since it arrived.
         failure = kVerifyFailureText;
+        refusedByCheck = true;
     } else if (env_.launchInstaller) {
         failure = env_.launchInstaller(installer);
     }
@@ -786,9 +952,21 @@ void frmMain::handOff() {
         host().messageBox("Não foi possível iniciar o programa de Atualização:\r\n" + installer +
                               "\r\n" + failure,
                           carvo::mb::Critical | carvo::mb::OkOnly, kTitle);
+        if (refusedByCheck) backToDownloadStep();  // the file is gone: offer to fetch it again
         return;
     }
     env_.endProgram();
+}
+
+void frmMain::backToDownloadStep() {
+    fraPos3->hide();
+    fraPos2->move(twips(2280), 0);
+    fraPos2->show();
+    lblDLFinishTit->hide();
+    lblDLFinish->hide();
+    cmdAvancar->setText("&Avançar >>");
+    showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);
+    lblStatus2->setCaption(kRefusedStatus);
 }
 
 // ---- dl1: the version check ---------------------------------------------------------------
@@ -854,6 +1032,8 @@ void frmMain::dl2_DLComplete() {
                         std::filesystem::path(updateTarget_).filename().string())
              .ok) {
         showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);
+        refused_ = true;
+        lblStatus2->setCaption(kRefusedStatus);
         return;
     }
     if (!updateTarget_.empty() && downloaded != updateTarget_) {
@@ -874,7 +1054,12 @@ void frmMain::dl2_DLComplete() {
 }
 
 void frmMain::dl2_DLECode(std::int32_t lErrorCode) {
+    if (resuming_ && (lErrorCode == 6 || lErrorCode == 7)) {
+        resumeRefused_ = true;  // nothing to show: the download starts over
+        return;
+    }
     probeFailed_ = true;
+    if (attemptCode_ == 0) attemptCode_ = lErrorCode;
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
     showDownloadFailure(texts->title, texts->text, texts->advice);
@@ -894,6 +1079,7 @@ void frmMain::showDownloadFailure(const char* title, const char* text, const cha
 }
 
 void frmMain::dl2_RecievedBytes(std::int32_t lnumBYTES) {
+    attemptPosition_ = lnumBYTES;
     const std::int32_t total = carvo::getProperty(*dl2_, carvo::dispid::FileSize).toLong();
     lblDLReceived->setCaption("Recebido: " + std::to_string(lnumBYTES) + "/" + std::to_string(total));
     // A server may send more than it announced: the bar stays within its range.
@@ -907,7 +1093,11 @@ void frmMain::dl2_Percent(std::int32_t lPercent) {
     lblDLPercent->setCaption("Porcentagem Concluída: " + std::to_string(lPercent) + "%");
 }
 
-void frmMain::dl2_StatusChange(const std::string& lpStatus) { lblStatus2->setCaption(lpStatus); }
+void frmMain::dl2_StatusChange(const std::string& lpStatus) {
+    if (resuming_ && lpStatus == "Resume Falhou.") resumeRefused_ = true;
+    if (refused_) return;  // the control's "done" must not replace the refusal
+    lblStatus2->setCaption(lpStatus);
+}
 
 void frmMain::dl2_Rate(const std::string& lpRate) { lblDLRate->setCaption("Velocidade: " + lpRate); }
 
@@ -920,6 +1110,15 @@ void frmMain::cmdDLCancel_Click() {
         "Tem certeza que deseja cancelar o Download em curso?",
         carvo::mb::Question | carvo::mb::YesNo | carvo::mb::DefaultButton1, kTitle);
     if (answer == carvo::MsgBoxResult::Yes) carvo::callMethod(*dl2_, carvo::dispid::Cancel);
+}
+
+std::unique_ptr<QTranslator> portugueseQtTexts() {
+    auto texts = std::make_unique<QTranslator>();
+    if (!texts->load(QStringLiteral("qtbase_pt_BR"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return nullptr;
+    QCoreApplication::installTranslator(texts.get());
+    return texts;
 }
 
 }  // namespace veltrup

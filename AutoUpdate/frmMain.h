@@ -9,12 +9,15 @@
 #include <sys/types.h>
 
 #include <QLabel>
+#include <QProgressBar>
+#include <QTranslator>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +27,6 @@
 
 class QFrame;
 class QPlainTextEdit;
-class QProgressBar;
 class QPushButton;
 
 namespace carvo {
@@ -83,9 +85,48 @@ public:
     void setCaption(const char* text) { setCaption(std::string_view(text)); }
     void fit();
 
+    // A live label takes a new caption many times between two repaints (a download reports
+    // every piece): it only keeps the text, and shows and measures it once, when the event
+    // loop next runs. Read it through text() below, which always has the latest caption.
+    void setLive(bool on) { live_ = on; }
+    // The latest caption (QLabel::text() of a live label may still show the one before).
+    const QString& text() const { return caption_; }
+
+protected:
+    bool event(QEvent* e) override;
+
 private:
+    void apply();
+
     bool autoSize_ = false;
+    bool live_ = false;
+    bool pending_ = false;
+    QString caption_;
     QRect design_;
+};
+
+// The progress bar pb1. Its value arrives with every piece of a download; it is kept and
+// shown once per repaint, and each showing repaints the whole bar. (The stock bar skips the
+// repaint of a small step and takes any paint, even one of a single row under a neighbour's
+// repaint, as showing its value, so the bar could stay empty on the screen to the end.)
+class FormProgressBar : public QProgressBar {
+public:
+    FormProgressBar(QWidget* parent, const char* name);
+    // The value to show; one within the range (the caller keeps it there).
+    void setValue(int value);
+    // The value last set, shown or about to be.
+    int value() const { return value_; }
+    // A new range keeps the value within it.
+    void setMaximum(int maximum);
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    void apply();
+
+    int value_ = -1;  // as the stock bar starts: nothing shown
+    bool pending_ = false;
 };
 
 // A straight line control (horizontal rules here).
@@ -179,7 +220,7 @@ public:
     QFrame* fraPos2 = nullptr;
     FormLabel* lblStep2 = nullptr;
     FormLabel* lblStatus2 = nullptr;
-    QProgressBar* pb1 = nullptr;
+    FormProgressBar* pb1 = nullptr;
     FormLabel* lblDLReceived = nullptr;
     FormLabel* lblDLTimeLeft = nullptr;
     FormLabel* lblDLRate = nullptr;
@@ -225,6 +266,13 @@ private:
     // Shows a failure on panel 2's four labels and offers the download again.
     void showDownloadFailure(const char* title, const char* text, const char* advice);
     void handOff();
+    // After the installer was refused at the hand-off: back to panel 2 with the refusal shown
+    // and the download offered again, as after a failed download.
+    void backToDownloadStep();
+    // Shows the start of an attempt (0, or where a resume goes on) in the bar and the figures.
+    void showStartOfAttempt(std::int32_t position);
+    // Deletes the update's hidden partial file (a checked update arrives under one), if any.
+    void discardHiddenPartial();
     // A plain file name that is not one of the program's own files (the links file, the version
     // file, the program itself): the update is written, and started, under this name.
     bool isSafeUpdateName(std::string_view name) const;
@@ -243,6 +291,26 @@ private:
     bool handingOff_ = false;
     // Where the update goes once it has arrived and passed its check.
     std::string updateTarget_;
+    // The hidden name a checked update arrives under, while such a file may exist.
+    std::string hiddenPartial_;
+
+    // What a retry needs to go on with a download that broke, instead of starting it again.
+    struct ResumePoint {
+        std::string path, url;
+        std::int32_t size = 0;  // the whole file's size, as the probe gave it
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t length = 0, modified = 0;  // the partial file as the attempt left it
+    };
+    std::optional<ResumePoint> resumePoint_;
+    // The attempt on dl2 under way: the last position it reported, its first failure code.
+    std::int32_t attemptPosition_ = 0;
+    std::int32_t attemptCode_ = 0;
+    // While DLResume runs: set when the control refuses to resume (codes 6 and 7, or the
+    // server's refusal of the range), and the download then starts over.
+    bool resuming_ = false;
+    bool resumeRefused_ = false;
+    // The downloaded file was refused by its check; the status line keeps saying so.
+    bool refused_ = false;
     std::unique_ptr<Site> site_;  // outlives the controls, which keep a pointer to it
     std::shared_ptr<carvo::Dispatch> dl1_;
     std::shared_ptr<carvo::Dispatch> dl2_;
@@ -335,6 +403,11 @@ MainEnvironment programEnvironment(const std::string& programFolder, carvo::Host
                                    carvo::WindowList* windows);
 // The desktop's top-level windows; nullptr when there is no way to list them.
 std::unique_ptr<carvo::WindowList> desktopWindows();
+
+// Installs Qt's own Portuguese texts (the standard buttons of message boxes, the text field's
+// context menu) whatever the machine's locale: the program speaks Portuguese by design. They
+// stay installed while the result lives; nullptr when they are not on the machine.
+std::unique_ptr<QTranslator> portugueseQtTexts();
 
 // Runs Veltrup: the one-copy check, the load step, the window, the message loop. host may
 // replace the Qt host's dialogs (a test helper answers them); returns the exit code.

@@ -10,5 +10,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Veltrup");
     QApplication::setApplicationVersion("2.00");
     QApplication::setOrganizationName("Parvix");
+    // Without the package the boxes keep Qt's English buttons; everything else is the same.
+    const auto qtTexts = veltrup::portugueseQtTexts();
     return veltrup::runProgram(veltrup::runningExecutable());
 }

@@ -65,9 +65,13 @@ std::string KeepTypeName(std::string_view url, std::string_view saveLocation) {
 
 std::string FormatRate(double r, char decimalPoint) {
     if (!std::isfinite(r) || r < 0) return {};
-    if (r < 1024) return formatNumber(std::nearbyint(r), decimalPoint) + " Bytes/s";
+    // The unit is chosen by the rounded number, so that no rate reads "1024 Bytes/s" or
+    // "1024 Kb/s": those are 1 Kb/s and 1 Mb/s.
+    const double bytes = std::nearbyint(r);
+    if (bytes < 1024) return formatNumber(bytes, decimalPoint) + " Bytes/s";
     auto twoDecimals = [](double v) { return std::nearbyint(v * 100) / 100; };
-    if (r < 1048576) return formatNumber(twoDecimals(r / 1024), decimalPoint) + " Kb/s";
+    const double kilobytes = twoDecimals(r / 1024);
+    if (kilobytes < 1024) return formatNumber(kilobytes, decimalPoint) + " Kb/s";
     return formatNumber(twoDecimals(r / 1048576), decimalPoint) + " Mb/s";
 }
 

@@ -12,7 +12,8 @@ std::string GFN(std::string_view url);
 // The save location with the URL's extension. Throws ComError (invalid procedure call) when
 // either text is shorter than six characters.
 std::string KeepTypeName(std::string_view url, std::string_view saveLocation);
-// "512 Bytes/s", "9.09 Kb/s", "1.5 Mb/s"; "" for a negative or undefined rate.
+// "512 Bytes/s", "9.09 Kb/s", "1.5 Mb/s", the unit chosen after rounding (1023.5 bytes per
+// second is "1 Kb/s"); "" for a negative or undefined rate.
 std::string FormatRate(double bytesPerSecond, char decimalPoint);
 // "42 seg", "1 min 36 seg", "1 hr 23 min". Throws ComError (overflow) for a value that no
 // 32-bit count can hold.

@@ -16,10 +16,12 @@ TEST(FormatRate, KeepsTheOldExamplesAndHasNoGaps) {
     EXPECT_EQ(FormatRate(1024, '.'), "1 Kb/s");
     EXPECT_EQ(FormatRate(1536, '.'), "1.5 Kb/s");
     EXPECT_EQ(FormatRate(9309.09, '.'), "9.09 Kb/s");
-    EXPECT_EQ(FormatRate(1048575, '.'), "1024 Kb/s");
-    // Formerly blank: between 1023 and 1024, and every rate above 1 MiB/s.
-    EXPECT_EQ(FormatRate(1023.5, '.'), "1024 Bytes/s");
-    EXPECT_EQ(FormatRate(1023.9, '.'), "1024 Bytes/s");
+    EXPECT_EQ(FormatRate(1048570, '.'), "1023.99 Kb/s");
+    // Formerly blank: between 1023 and 1024, and every rate above 1 MiB/s. The unit follows
+    // the rounded number: nothing reads 1024 of a unit.
+    EXPECT_EQ(FormatRate(1023.5, '.'), "1 Kb/s");
+    EXPECT_EQ(FormatRate(1023.9, '.'), "1 Kb/s");
+    EXPECT_EQ(FormatRate(1048575, '.'), "1 Mb/s");
     EXPECT_EQ(FormatRate(1048576, '.'), "1 Mb/s");
     EXPECT_EQ(FormatRate(2000000, '.'), "1.91 Mb/s");
     EXPECT_EQ(FormatRate(150.0 * 1048576, '.'), "150 Mb/s");

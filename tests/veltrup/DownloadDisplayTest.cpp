@@ -224,3 +224,15 @@ TEST_F(VeltrupDownloadDisplay, CancelAsksFirstNoLeavesTheTransferYesCancelsIt) {
     EXPECT_FALSE(f().cmdDLCancel->isEnabled());
     EXPECT_EQ(f().intStep(), 1);
 }
+
+TEST_F(VeltrupDownloadDisplay, ARetryOfASmallerFileShowsTheBarAndTheFiguresInStep) {
+    start(10000, [](FakeControl& dl) {
+        dl.fire(ev::RecievedBytes, 5000);
+        dl.fire(ev::DLECode, 1);
+    });
+    w.dl2->FileSize = 4000;
+    std::pair<QString, int> shown;
+    w.dl2->onDownLoad = [&] { shown = {f().lblDLReceived->text(), f().pb1->value()}; };
+    w.press();
+    EXPECT_EQ(shown, std::make_pair(QString("Recebido: 0/4000"), 0));
+}

@@ -286,3 +286,56 @@ TEST_F(VeltrupEndToEnd, WhileTheProductRunsNothingStartsOnceItIsClosedTheInstall
     EXPECT_EQ(w.ended, 1);
     EXPECT_TRUE(waitFor([&] { return fs::exists(w.folder / "installed.txt"); }));
 }
+
+TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServerRefuses) {
+    // With honourRange the server answers the resume's range with the rest of the file, else
+    // with all of it (200), which the control refuses ("Resume Falhou."). A partial file that
+    // is no longer the one the broken transfer left is not continued.
+    struct Row {
+        bool honourRange, replaced, resumed;
+    };
+    for (const auto [honourRange, replaced, resumed] :
+         {Row{true, false, true}, Row{false, false, false}, Row{true, true, false}}) {
+        SCOPED_TRACE(testing::Message() << honourRange << replaced);
+        carvo::test::HttpTestServer server;
+        carvo::test::Response update;
+        update.body = versionFile(server.url("/setup.sh"));
+        server.route("/Update.ini", update);
+        const std::size_t brokenAt = 100 * 1024;
+        auto served = std::make_shared<std::atomic<int>>(0);
+        server.route("/setup.sh", [served, body = installer, brokenAt, honourRange](const auto&) {
+            carvo::test::Response r;
+            r.body = body;
+            r.honourRange = honourRange;
+            if ((*served)++ == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            return r;
+        });
+        Wizard one;
+        one.liveControls = one.host.processQtEvents = true;
+        one.host.useRealClock(true);
+        one.writeLinks(server.url("/Update.ini"));
+        one.open();
+        auto seen = std::make_shared<Figures>(*one.form);
+        dynamic_cast<carvo::OleControl&>(one.form->dl2()).connectionPoint().advise(seen);
+        one.press();
+        one.press();
+        ASSERT_EQ(one.form->lblError2->text(), QString::fromUtf8(kFailureRows[0].text));
+        if (replaced) {
+            const std::string partial = carvo::test::loadBytes(one.folder / "setup.sh");
+            fs::remove(one.folder / "setup.sh");
+            carvo::test::storeBytes(one.folder / "setup.sh", partial);
+        }
+        const std::size_t before = seen->bars.size();
+        one.press();
+        EXPECT_EQ(one.form->intStep(), 2);
+        EXPECT_EQ(carvo::test::loadBytes(one.folder / "setup.sh"), installer);
+        std::vector<std::string> ranges;
+        for (const auto& r : server.requests())
+            if (!r.header("Range").empty()) ranges.push_back(r.header("Range"));
+        EXPECT_EQ(ranges.size(), replaced ? 0u : 1u);
+        for (const auto& range : ranges) EXPECT_EQ(range, "bytes=" + std::to_string(brokenAt) + "-");
+        // The bar goes on from where it stopped, or starts again from the first piece.
+        ASSERT_GT(seen->bars.size(), before);
+        EXPECT_EQ(seen->bars[before] > static_cast<int>(brokenAt), resumed);
+    }
+}

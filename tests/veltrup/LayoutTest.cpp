@@ -82,7 +82,8 @@ const Row kRows[] = {
 
     {"lblStep2", "fraPos2", Kind::Label, 120, 120, 4680, 270, "2 - Puxando Arquivo de Atualização", true, true, 12, true, false, black, L, Edge::None},
     {"lblStatus2", "fraPos2", Kind::Label, 120, 600, 930, 240, "Status...", true, true, 9.75, true, false, black, L, Edge::Left},
-    {"pb1", "fraPos2", Kind::Progress, 120, 840, 5175, 375, "", true, true, 8.25, false, false, black, L, Edge::None},
+    // One pixel shorter than designed, so that the figures below never overlap the bar.
+    {"pb1", "fraPos2", Kind::Progress, 120, 840, 5175, 360, "", true, true, 8.25, false, false, black, L, Edge::None},
     {"lblDLReceived", "fraPos2", Kind::Label, 120, 1200, 855, 195, "Recebido:", true, true, 8.25, false, false, black, L, Edge::Left},
     {"lblDLTimeLeft", "fraPos2", Kind::Label, 3765, 1200, 1470, 195, "Tempo Restante:", true, true, 8.25, false, false, black, R, Edge::Right},
     {"lblDLRate", "fraPos2", Kind::Label, 120, 1440, 1005, 195, "Velocidade:", true, true, 8.25, false, false, black, L, Edge::Left},

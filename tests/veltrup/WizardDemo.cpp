@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    const auto qtTexts = veltrup::portugueseQtTexts();  // as the program speaks
     const std::string folder = veltrup::folderOf(std::filesystem::path(argv[1]) / "Veltrup");
     const std::filesystem::path pictures = argv[2];
     std::filesystem::create_directories(pictures);

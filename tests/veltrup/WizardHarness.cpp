@@ -1,6 +1,12 @@
 #include "WizardHarness.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QPushButton>
@@ -8,6 +14,9 @@
 #include <thread>
 
 #include "TypeLib.h"
+#include "win/UniqueFd.h"
+
+extern char** environ;
 
 namespace veltrup::test {
 
@@ -184,6 +193,69 @@ bool waitFor(const std::function<bool()>& condition, int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+namespace {
+
+constexpr const char* kScreenMark = "VELTRUP_TEST_ON_SCREEN";
+
+pid_t spawn(std::vector<std::string> args, std::vector<std::string> env, int out) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out, 1);
+    posix_spawn_file_actions_adddup2(&fa, out, 2);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
+}  // namespace
+
+bool onPrivateScreen() { return qEnvironmentVariableIsSet(kScreenMark); }
+
+std::string runOnPrivateScreen(const std::string& test) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view v(*e);
+        if (!v.starts_with("QT_QPA_PLATFORM=") && !v.starts_with("DISPLAY=") && !v.starts_with("XAUTHORITY="))
+            env.emplace_back(v);
+    }
+    carvo::test::ScratchFolder scratch{"veltrup-screen"};
+    const carvo::UniqueFd log(::open((scratch / "output.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    // Xvfb picks a free display itself and writes its number to the pipe once it is ready.
+    int ready[2];
+    if (log.get() < 0 || ::pipe2(ready, O_CLOEXEC) != 0) return "no log file or pipe";
+    ::fcntl(ready[1], F_SETFD, 0);  // Xvfb inherits the writing end under its own number
+    const pid_t server = spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp",
+                                "-screen", "0", "1024x768x24"},
+                               env, log.get());
+    ::close(ready[1]);
+    std::string number;
+    for (char c = 0; server > 0 && c != '\n';) {
+        pollfd p{ready[0], POLLIN, 0};
+        if (::poll(&p, 1, 30000) != 1 || ::read(ready[0], &c, 1) != 1) break;
+        number += c;
+    }
+    ::close(ready[0]);
+    int status = -1;
+    if (number.ends_with('\n')) {
+        number.pop_back();
+        env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=:" + number, std::string(kScreenMark) + "=1"});
+        const pid_t child = spawn({"/proc/self/exe", "--gtest_filter=" + test}, env, log.get());
+        if (child > 0) ::waitpid(child, &status, 0);
+    }
+    if (server > 0) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
+    }
+    const std::string output = carvo::test::loadBytes(scratch / "output.txt");
+    return status == 0 && output.find("[  PASSED  ] 1 test") != std::string::npos ? "" : output;
 }
 
 }  // namespace veltrup::test

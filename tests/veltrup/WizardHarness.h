@@ -136,4 +136,10 @@ void saveScreen(QWidget& widget, const std::string& name);
 // Polls until the condition holds or the deadline passes, letting Qt run meanwhile.
 bool waitFor(const std::function<bool()>& condition, int milliseconds = 10000);
 
+// The tests that look at a real screen run in a copy of this program drawing on a private X
+// server (Xvfb on a display it picks itself). True inside that copy.
+bool onPrivateScreen();
+// Runs one test (a gtest filter) in such a copy; "" when it passed, else its output.
+std::string runOnPrivateScreen(const std::string& test);
+
 }  // namespace veltrup::test

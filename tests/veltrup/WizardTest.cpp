@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "TypeLib.h"
 #include "MakerKeys.h"
 #include "WizardHarness.h"
+#include "host/QtHost.h"
 
 using namespace veltrup;
 using namespace veltrup::test;
@@ -551,16 +554,28 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     wizard.press();
     ASSERT_EQ(form().intStep(), 1);
 
+    // A broken download leaves no hidden partial file behind.
+    wizard.dl2->onDownLoad = [&] {
+        carvo::test::storeBytes(wizard.dl2->SaveLocation, "#!/bin/sh\n");
+        wizard.dl2->fire(carvo::eventid::DLECode, 1);
+    };
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 1);
+    EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
+
     std::string served = "#!/bin/sh\necho outro\n";
     wizard.dl2->onDownLoad = [&] {
         carvo::test::storeBytes(wizard.dl2->SaveLocation, served);
         wizard.dl2->fire(carvo::eventid::DLComplete);
+        wizard.dl2->fire(carvo::eventid::StatusChange, carvo::Variant("Download Concluído!"));
     };
     wizard.press();
     EXPECT_NE(wizard.dl2->SaveLocation, folder() + "/setup.sh");
     EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), "the file that was there");
     EXPECT_EQ(form().intStep(), 1);
+    // The status line tells the refusal, not the control's "done" that came after it.
+    EXPECT_EQ(form().lblStatus2->text(), QString::fromUtf8("Arquivo de Atualização Recusado!"));
 
     served = genuine;
     wizard.press();
@@ -568,10 +583,32 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
 
-    // Changed after its check, before the last press: refused then, and never started.
+    // Changed after its check, before the last press: refused then, and never started; the
+    // wizard goes back to the download step, whose next press fetches it again.
     wizard.press();
     carvo::test::storeBytes(wizard.folder / "setup.sh", "#!/bin/sh\necho trocado\n");
     wizard.press();
     EXPECT_TRUE(wizard.launched.empty());
     EXPECT_FALSE(std::filesystem::exists(wizard.folder / "setup.sh"));
+    EXPECT_EQ(form().intStep(), 1);
+    EXPECT_TRUE(form().fraPos2->isVisible() && form().lblError2->isVisible());
+    EXPECT_EQ(form().cmdAvancar->text(), QString::fromUtf8("&Avançar >>"));
+    wizard.press();
+    EXPECT_EQ(form().intStep(), 2);
+    EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
+}
+
+TEST(VeltrupTexts, QtsOwnButtonsSpeakPortuguese) {
+    const auto texts = portugueseQtTexts();
+    ASSERT_NE(texts, nullptr) << "qtbase_pt_BR is missing (package qt6-translations-l10n)";
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (QAbstractButton* b : box->buttons()) seen << b->text().remove('&');
+            box->reject();
+        }
+    });
+    carvo::QtHost().messageBox("Sair?", carvo::mb::Question | carvo::mb::YesNo, kTitle);
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{QString::fromUtf8("Não"), "Sim"}));
 }

@@ -151,12 +151,16 @@ TEST_F(AboutWindow, LooksAsDesigned) {
 TEST_F(AboutWindow, RunsModallyUntilClosed) {
     auto w = make("[MAIN]\nOfficialPage=http://127.0.0.1/\n");
     bool wasModal = false;
+    bool survivedEscape = false;
     QTimer::singleShot(0, w.get(), [&] {
         wasModal = QApplication::activeModalWidget() == w.get();
+        QTest::keyClick(w.get(), Qt::Key_Escape);  // only the frame closes it
+        survivedEscape = w->isVisible();
         w->close();
     });
     w->exec();
     EXPECT_TRUE(wasModal);
+    EXPECT_TRUE(survivedEscape);
 }
 
 int main(int argc, char** argv) {
