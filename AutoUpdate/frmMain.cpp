@@ -947,6 +947,8 @@ void frmMain::handOff() {
         refusedByCheck = true;
     } else if (env_.launchInstaller) {
         failure = env_.launchInstaller(installer);
+        // The start checks the bytes it runs once more and deletes a file that fails.
+        refusedByCheck = failure == kVerifyFailureText;
     }
     if (!failure.empty()) {
         host().messageBox("Não foi possível iniciar o programa de Atualização:\r\n" + installer +
