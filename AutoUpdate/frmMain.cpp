@@ -223,7 +223,7 @@ void FormLabel::setCaption(const QString& text) {
     fit();
 }
 
-void FormLabel::apply() {
+void FormLabel::showNow() {
     if (!pending_) return;
     pending_ = false;
     setText(caption_);
@@ -232,7 +232,7 @@ void FormLabel::apply() {
 
 bool FormLabel::event(QEvent* e) {
     if (e->type() == kShowLatest) {
-        apply();
+        showNow();
         return true;
     }
     return QLabel::event(e);
@@ -246,7 +246,7 @@ void FormProgressBar::setValue(int value) {
     if (value == value_) return;
     value_ = value;
     if (!isVisible()) {
-        apply();
+        showNow();
         return;
     }
     if (!pending_) {
@@ -259,10 +259,11 @@ void FormProgressBar::setMaximum(int maximum) {
     QProgressBar::setMaximum(maximum);
     value_ = std::clamp(value_, minimum(), QProgressBar::maximum());
     pending_ = true;
-    apply();
+    showNow();
 }
 
-void FormProgressBar::apply() {
+void FormProgressBar::showNow() {
+    if (!pending_) return;
     pending_ = false;
     QProgressBar::setValue(value_);
     update();  // the whole bar, whatever painted part of it since
@@ -270,7 +271,7 @@ void FormProgressBar::apply() {
 
 bool FormProgressBar::event(QEvent* e) {
     if (e->type() == kShowLatest) {
-        if (pending_) apply();
+        showNow();
         return true;
     }
     return QProgressBar::event(e);
@@ -808,6 +809,12 @@ void frmMain::StartVersionCheck() {
 }
 
 void frmMain::StartUpdateDownload() {
+    // The figures of a download are shown once per repaint; whoever looks once the attempt is
+    // over, repainted or not, sees the last of them.
+    const struct ShowLatest {
+        frmMain& form;
+        ~ShowLatest() { form.showLatestFigures(); }
+    } showLatest{*this};
     lblErrorTit2->hide();
     lblError2->hide();
     lblWhatToDoTit2->hide();
@@ -893,6 +900,12 @@ void frmMain::StartUpdateDownload() {
         }
     }
     if (attemptCode_ != 0) discardHiddenPartial();
+}
+
+void frmMain::showLatestFigures() {
+    for (FormLabel* l : {lblStatus2, lblDLReceived, lblDLTimeLeft, lblDLRate, lblDLPercent})
+        l->showNow();
+    pb1->showNow();
 }
 
 void frmMain::showStartOfAttempt(std::int32_t position) {

@@ -89,6 +89,8 @@ public:
     // every piece): it only keeps the text, and shows and measures it once, when the event
     // loop next runs. Read it through text() below, which always has the latest caption.
     void setLive(bool on) { live_ = on; }
+    // Shows (and fits) a caption still waiting for the event loop, at once.
+    void showNow();
     // The latest caption (QLabel::text() of a live label may still show the one before).
     const QString& text() const { return caption_; }
 
@@ -96,7 +98,6 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    void apply();
 
     bool autoSize_ = false;
     bool live_ = false;
@@ -118,12 +119,13 @@ public:
     int value() const { return value_; }
     // A new range keeps the value within it.
     void setMaximum(int maximum);
+    // Shows a value still waiting for the event loop, at once.
+    void showNow();
 
 protected:
     bool event(QEvent* e) override;
 
 private:
-    void apply();
 
     int value_ = -1;  // as the stock bar starts: nothing shown
     bool pending_ = false;
@@ -271,6 +273,8 @@ private:
     void backToDownloadStep();
     // Shows the start of an attempt (0, or where a resume goes on) in the bar and the figures.
     void showStartOfAttempt(std::int32_t position);
+    // Shows at once the download figures that still wait for a repaint.
+    void showLatestFigures();
     // Deletes the update's hidden partial file (a checked update arrives under one), if any.
     void discardHiddenPartial();
     // A plain file name that is not one of the program's own files (the links file, the version

@@ -145,6 +145,9 @@ TEST_F(VeltrupEndToEnd, AnUpdateIsOfferedDownloadedWithMovingFiguresAndInstalled
     EXPECT_GT(figures->rates.back().size(), QString("Velocidade: ").size());
     EXPECT_TRUE(f().lblDLTimeLeft->text().startsWith("Tempo Restante: "));
     EXPECT_EQ(f().lblStatus2->text(), QString::fromUtf8("Download Concluído!"));
+    // Read as any Qt code reads them, before the event loop runs again.
+    EXPECT_EQ(static_cast<QLabel*>(f().lblDLReceived)->text(), figures->received.back());
+    EXPECT_EQ(static_cast<QProgressBar*>(f().pb1)->value(), size);
     saveScreen(f(), "e2e-2-downloaded");
 
     w.press();  // the install panel
