@@ -11,6 +11,7 @@ packages=(
     nginx-light openssl curl time
     xvfb xauth x11-utils fonts-dejavu-core
     python3
+    clang dpkg-dev file lintian desktop-file-utils man-db
 )
 
 missing=()

@@ -27,11 +27,16 @@ class Sink : public carvo::EventSink {
         const std::string_view name = event ? event->name : "?";
         if (name == "DLComplete") completed = true;
         if (name == "DLECode" && !args.empty()) failure = args[0].toLong();
-        if (name == "StatusChange" && !args.empty()) std::cout << args[0].toString() << '\n';
+        // The transfer repeats its sentence for every piece: a new one is worth a line.
+        if (name == "StatusChange" && !args.empty() && args[0].toString() != status) {
+            status = args[0].toString();
+            std::cout << status << '\n';
+        }
     }
 
     bool completed = false;
     std::optional<std::int32_t> failure;
+    std::string status;
 
   private:
     const carvo::InterfaceInfo& events_;

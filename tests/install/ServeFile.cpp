@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     carvo::test::HttpTestServer server;
-    const std::string path = "/" + std::filesystem::path(argv[1]).filename().string();
+    std::string path("/");
+    path.append(std::filesystem::path(argv[1]).filename().string());
     carvo::test::Response response;
     response.body = body.str();
     response.honourRange = true;
