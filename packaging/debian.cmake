@@ -32,8 +32,6 @@ set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcarvo-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE any)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcarvo${CARVO_ABI_VERSION} (= ${carvo_deb_version})")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME carvo-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
@@ -47,10 +45,29 @@ set(CPACK_DEBIAN_VELTRUP_PACKAGE_SECTION utils)
 include(CPack)
 
 cpack_add_component(lib DISPLAY_NAME "libcarvo"
-    DESCRIPTION "Carvo: the DownLoad control, a library that fetches files over HTTP for its host\n The control fetches one file over HTTP into a local file and reports everything\n through events: status sentences, bytes received, percentage, speed, time left,\n completion and failures. It probes the remote file, pauses, cancels and resumes.\n It registers itself in the registry store in /var/lib/carvo.")
+    DESCRIPTION "DownLoad control that fetches files over HTTP for its host
+The control fetches one file over HTTP into a local file and reports
+everything through events: status sentences, bytes received, percentage,
+speed, time left, completion and failures. It probes the remote file, pauses,
+cancels and resumes. It registers itself in the registry store in
+/var/lib/carvo.")
 cpack_add_component(dev DISPLAY_NAME "libcarvo development files" DEPENDS lib
-    DESCRIPTION "Carvo: headers, CMake package and pkg-config file for hosts of the control\n What a program needs to host the DownLoad control: create it by class identifier\n or ProgID through the registry store, call it by dispatch identifier or name,\n pass Variants, and hear its events through its connection point.\n find_package(Carvo) gives Carvo::carvo; pkg-config knows it as carvo.")
+    DESCRIPTION "headers, CMake package and pkg-config file for hosts of Carvo
+What a program needs to host the DownLoad control: create it by class
+identifier or ProgID through the registry store, call it by dispatch
+identifier or name, pass Variants, and hear its events through its
+connection point. find_package(Carvo) gives Carvo::carvo; pkg-config knows
+it as carvo.")
 cpack_add_component(tools DISPLAY_NAME "Carvo tools" DEPENDS lib
-    DESCRIPTION "Carvo: command-line host, registration and design-time tools\n carvo-get fetches a file with the DownLoad control, with a progress line, pause,\n cancel and resume. carvo-regsvr registers the control's library in the registry\n store, carvo-version prints its version information, and carvo-propsheet edits\n the properties of the controls of a saved form on the control's property pages.")
+    DESCRIPTION "command-line host, registration and design tools for Carvo
+carvo-get fetches a file with the DownLoad control, with a progress line,
+pause, cancel and resume. carvo-regsvr registers the control's library in
+the registry store, carvo-version prints its version information, and
+carvo-propsheet edits the properties of the controls of a saved form on the
+control's property pages.")
 cpack_add_component(veltrup DISPLAY_NAME "Veltrup" DEPENDS lib
-    DESCRIPTION "Veltrup: update wizard in Portuguese for an installed product\n A three-step wizard that fetches a version file, compares it with the installed\n version, downloads the update's installer with a progress display and starts it.\n A product ships it in its own folder beside links.ini. veltrup-sign is the maker's\n tool for signing the updates that Veltrup checks.")
+    DESCRIPTION "update wizard in Portuguese for an installed product
+A three-step wizard that fetches a version file, compares it with the
+installed version, downloads the update's installer with a progress display
+and starts it. A product ships it in its own folder beside links.ini.
+veltrup-sign is the maker's tool for signing the updates that Veltrup checks.")

@@ -58,13 +58,37 @@ install(TARGETS carvo-get carvo-regsvr carvo-version carvo-propsheet
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(TARGETS Veltrup veltrup-sign RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT veltrup)
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/carvo-get.1
-              ${PROJECT_SOURCE_DIR}/docs/man/carvo-regsvr.1
-              ${PROJECT_SOURCE_DIR}/docs/man/carvo-propsheet.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/Veltrup.1
-              ${PROJECT_SOURCE_DIR}/docs/man/veltrup-sign.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltrup)
+# Manual pages and the packages' change log go in compressed, as Debian keeps them (gzip -n:
+# no name or time stamp inside, so that the same sources give the same files).
+set(carvo_gz_files "")
+function(carvo_gzip source output)
+    add_custom_command(OUTPUT ${output} COMMAND gzip -9nc ${source} > ${output}
+                       DEPENDS ${source} VERBATIM)
+    set(carvo_gz_files ${carvo_gz_files} ${output} PARENT_SCOPE)
+endfunction()
+foreach(page carvo-get carvo-regsvr carvo-version carvo-propsheet Veltrup veltrup-sign)
+    carvo_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+endforeach()
+carvo_gzip(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
+add_custom_target(carvo_compressed_docs ALL DEPENDS ${carvo_gz_files})
+
+set(man1 ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/man/carvo-get.1.gz ${PROJECT_BINARY_DIR}/man/carvo-regsvr.1.gz
+              ${PROJECT_BINARY_DIR}/man/carvo-version.1.gz
+              ${PROJECT_BINARY_DIR}/man/carvo-propsheet.1.gz
+        DESTINATION ${man1} COMPONENT tools)
+install(FILES ${PROJECT_BINARY_DIR}/man/Veltrup.1.gz ${PROJECT_BINARY_DIR}/man/veltrup-sign.1.gz
+        DESTINATION ${man1} COMPONENT veltrup)
+
+# Every package carries the copyright and the change log in its own doc folder.
+foreach(component lib dev tools veltrup)
+    set(package_lib libcarvo${CARVO_ABI_VERSION})
+    set(package_dev libcarvo-dev)
+    set(package_tools carvo-tools)
+    set(package_veltrup veltrup)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_${component}} COMPONENT ${component})
+endforeach()
 
 # Veltrup's icon, and the desktop entry that a product's package installs (after putting its
 # name and folder in) so that its users find the updater in their menu.

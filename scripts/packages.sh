@@ -22,7 +22,7 @@ declare -A files=(
         usr/include/carvo/automation/Variant.h usr/include/carvo/host/HostServices.h
         usr/lib/$multiarch/cmake/Carvo/CarvoConfig.cmake usr/lib/$multiarch/pkgconfig/carvo.pc"
     [carvo-tools]="usr/bin/carvo-get usr/bin/carvo-regsvr usr/bin/carvo-version
-        usr/bin/carvo-propsheet usr/share/man/man1/carvo-get.1.gz
+        usr/bin/carvo-propsheet usr/share/man/man1/carvo-get.1.gz usr/share/man/man1/carvo-version.1.gz
         usr/share/man/man1/carvo-regsvr.1.gz usr/share/man/man1/carvo-propsheet.1.gz"
     [veltrup]="usr/bin/Veltrup usr/bin/veltrup-sign usr/share/man/man1/Veltrup.1.gz
         usr/share/man/man1/veltrup-sign.1.gz usr/share/icons/hicolor/scalable/apps/veltrup.svg
@@ -31,7 +31,7 @@ declare -A files=(
 debs=()
 for package in libcarvo1 libcarvo-dev carvo-tools veltrup; do
     deb=$(ls "$out/${package}_"*"_$arch.deb" 2>/dev/null) || fail "no package $package"
-    debs+=("$deb")
+    debs+=("$(realpath "$deb")")
     echo "== $(basename "$deb")"
     dpkg-deb --field "$deb" Package Version Depends
     contents=$(dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./||')
@@ -53,7 +53,7 @@ lintian --fail-on error --suppress-tags-from-file packaging/debian/lintian-suppr
 echo "== manual pages and --help"
 # Every option a program's --help names is in its page, and the page names no other.
 options() { grep -oE '(^|[^[:alnum:]_-])--?[a-z][a-z-]*' | grep -oE -- '--?[a-z][a-z-]*' | sort -u; }
-for tool in carvo-get carvo-regsvr carvo-propsheet veltrup-sign; do
+for tool in carvo-get carvo-regsvr carvo-version carvo-propsheet veltrup-sign; do
     program=$(find "$build" -type f -name "$tool" -perm -u+x | head -n 1)
     page=docs/man/$tool.1
     from_help=$("$program" --help | options)
@@ -61,16 +61,27 @@ for tool in carvo-get carvo-regsvr carvo-propsheet veltrup-sign; do
     [ "$from_help" = "$from_page" ] || fail "$tool --help and $page name different options:
 $(diff <(echo "$from_help") <(echo "$from_page"))"
 done
+for page in docs/man/*.1; do
+    complaints=$(groff -man -ww -z -Tutf8 "$page" 2>&1)
+    [ -z "$complaints" ] || fail "$page: $complaints"
+done
 desktop-file-validate packaging/product/parvix-2002-atualizar.desktop
 
 echo "== installed"
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]/#/./}" >/dev/null
-trap '$sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq libcarvo1 libcarvo-dev carvo-tools veltrup >/dev/null' EXIT
+# Taken away again afterwards, and with them the registry store when it was not here before.
+[ -e /var/lib/carvo ] && store_was_here=1 || store_was_here=0
+remove() {
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq libcarvo1 libcarvo-dev carvo-tools veltrup >/dev/null
+    [ "$store_was_here" -eq 1 ] || $sudo rm -rf /var/lib/carvo
+}
+trap remove EXIT
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
 /usr/bin/carvo-get --help >/dev/null
 /usr/bin/veltrup-sign --help >/dev/null
 /usr/bin/carvo-version "/usr/lib/$multiarch/libcarvo.so.1" | grep -q 'ProductName'
 [ -d /var/lib/carvo ] || fail "no /var/lib/carvo after installing"
 grep -q 'Carvo.DownLoad' /var/lib/carvo/registry.reg || fail "libcarvo was not registered on install"
-ldd /usr/bin/Veltrup | grep -q "libcarvo.so.1 => /usr/lib/$multiarch/libcarvo.so.1" || fail "Veltrup does not find libcarvo"
-man -l /usr/share/man/man1/carvo-get.1.gz >/dev/null
+found=$(ldd /usr/bin/Veltrup | awk '$1 == "libcarvo.so.1" {print $3}')
+[ -n "$found" ] && [ "$(realpath -s "$found")" = "/usr/lib/$multiarch/libcarvo.so.1" ] ||
+    fail "Veltrup finds libcarvo at '$found'"
 echo "ok"
