@@ -38,11 +38,12 @@ cmp "$work/setup.exe" "$work/by-pc.exe"
 
 echo "== libcarvo shows only its interface"
 # Internals of the control stay hidden: nothing of DownLoad's own class is exported.
-if nm -D --defined-only "$libcarvo" | c++filt | grep -q 'carvo::DownLoad::'; then
+exported=$(nm -D --defined-only "$libcarvo" | c++filt)
+if grep -q 'carvo::DownLoad::' <<<"$exported"; then
     echo "libcarvo exports the control's internals" >&2
     exit 1
 fi
-nm -D --defined-only "$libcarvo" | c++filt | grep -q 'carvo::ComHost::createInstance'
+grep -q 'carvo::ComHost::createInstance' <<<"$exported"
 
 echo "== Veltrup in a product's folder"
 product=$work/opt/parvix-2002
