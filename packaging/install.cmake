@@ -5,8 +5,8 @@ include(CMakePackageConfigHelpers)
 
 set(CARVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Carvo)
 
-# Only libcarvo's own directory is needed at run time: the programs find it through their run
-# path, relative to where they are, wherever the whole tree is installed.
+# The programs find libcarvo through their run path, relative to where they are, wherever the
+# whole tree is installed; libcarvo itself links only the system's libraries and needs none.
 set_target_properties(carvo PROPERTIES INSTALL_RPATH "")
 # Veltrup is also copied by a product into its own folder (for example /opt/parvix-2002/),
 # with libcarvo beside it in lib/ when the product brings its own copy of the library.
@@ -81,11 +81,11 @@ install(FILES ${PROJECT_BINARY_DIR}/man/Veltrup.1.gz ${PROJECT_BINARY_DIR}/man/v
         DESTINATION ${man1} COMPONENT veltrup)
 
 # Every package carries the copyright and the change log in its own doc folder.
+set(package_lib libcarvo${CARVO_ABI_VERSION})
+set(package_dev libcarvo-dev)
+set(package_tools carvo-tools)
+set(package_veltrup veltrup)
 foreach(component lib dev tools veltrup)
-    set(package_lib libcarvo${CARVO_ABI_VERSION})
-    set(package_dev libcarvo-dev)
-    set(package_tools carvo-tools)
-    set(package_veltrup veltrup)
     install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_${component}} COMPONENT ${component})
 endforeach()
