@@ -15,4 +15,3 @@ qt_add_resources(veltrup_main "veltrup_pictures"
 add_executable(Veltrup main.cpp VersionSection.cpp)
 target_link_libraries(Veltrup PRIVATE veltrup_main)
 carvo_warnings(Veltrup)
-install(TARGETS Veltrup)

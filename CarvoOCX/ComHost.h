@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CarvoExport.h"
 #include "automation/ClassFactory.h"
 #include "automation/ComError.h"
 #include "automation/Guid.h"
@@ -25,7 +26,7 @@ inline constexpr HResult ErrorInDll = static_cast<HResult>(0x800401F9);
 
 // One library file, loaded with dlopen for as long as this object and everything obtained
 // from it live.
-class InprocServer : public std::enable_shared_from_this<InprocServer> {
+class CARVO_API InprocServer : public std::enable_shared_from_this<InprocServer> {
   public:
     // Throws ComError(DllNotFound) when the file cannot be loaded.
     static std::shared_ptr<InprocServer> load(const std::filesystem::path& file);
@@ -62,7 +63,7 @@ class InprocServer : public std::enable_shared_from_this<InprocServer> {
 };
 
 // Creates objects by CLSID or ProgID through one registry store.
-class ComHost {
+class CARVO_API ComHost {
   public:
     explicit ComHost(std::filesystem::path storeFile);
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "CarvoExport.h"
 #include "automation/ClassFactory.h"
 #include "automation/Guid.h"
 
@@ -28,10 +29,10 @@ bool canUnloadNow();
 
 // The factory for one of the library's three classes (DownLoad, DownLoad_Properties, About);
 // nullptr for any other CLSID.
-std::shared_ptr<ClassFactory> getClassObject(const Guid& clsid);
+CARVO_API std::shared_ptr<ClassFactory> getClassObject(const Guid& clsid);
 // Creates an object of one of the library's classes (a control still to be given its
 // new-instance defaults or its saved state by its container); throws
 // ComError(ClassNotAvailable) for another CLSID.
-std::shared_ptr<Dispatch> createObject(const Guid& clsid);
+CARVO_API std::shared_ptr<Dispatch> createObject(const Guid& clsid);
 
 }  // namespace carvo

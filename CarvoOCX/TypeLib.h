@@ -2,6 +2,7 @@
 // The Carvo type library: one table of names, GUIDs, members and identifiers, read by
 // dispatch, name lookup, registration and the tests.
 
+#include "CarvoExport.h"
 #include "automation/TypeInfo.h"
 
 namespace carvo {
@@ -51,14 +52,14 @@ inline constexpr std::uint32_t kDownLoadMiscStatus = 0x20591;
 inline constexpr int kControlExtentTwips = 480;
 inline constexpr int kToolboxBitmapResource = 30000;
 
-const TypeLibInfo& carvoTypeLib();
-const InterfaceInfo& downLoadInterface();       // _DownLoad
-const InterfaceInfo& downLoadEventInterface();  // __DownLoad
-const InterfaceInfo& aboutInterface();          // _About
-const InterfaceInfo& propertiesInterface();     // _DownLoad_Properties
+CARVO_API const TypeLibInfo& carvoTypeLib();
+CARVO_API const InterfaceInfo& downLoadInterface();       // _DownLoad
+CARVO_API const InterfaceInfo& downLoadEventInterface();  // __DownLoad
+CARVO_API const InterfaceInfo& aboutInterface();          // _About
+CARVO_API const InterfaceInfo& propertiesInterface();     // _DownLoad_Properties
 
-const Guid& clsidDownLoad();
-const Guid& clsidAbout();
-const Guid& clsidDownLoadProperties();
+CARVO_API const Guid& clsidDownLoad();
+CARVO_API const Guid& clsidAbout();
+CARVO_API const Guid& clsidDownLoadProperties();
 
 }  // namespace carvo

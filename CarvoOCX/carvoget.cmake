@@ -5,6 +5,5 @@ target_include_directories(carvo_get_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/car
 carvo_warnings(carvo_get_core)
 
 add_executable(carvo-get carvo-get/main.cpp carvo-get/Session.cpp carvo-get/Terminal.cpp)
-target_link_libraries(carvo-get PRIVATE carvo carvo_get_core)
+target_link_libraries(carvo-get PRIVATE carvo_core carvo_get_core)
 carvo_warnings(carvo-get)
-install(TARGETS carvo-get)

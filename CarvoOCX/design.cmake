@@ -1,7 +1,7 @@
 # Design time. The pages' behaviour, self-registration, the pictures and the version
 # information belong to libcarvo and stay free of Qt; the pages' Qt views, the property sheet
 # and the tools are targets of their own.
-target_sources(carvo PRIVATE
+target_sources(carvo_objects PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/DownLoad_Properties.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/About.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/Registration.cpp
@@ -9,14 +9,19 @@ target_sources(carvo PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/VersionInfo.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/VersionSection.cpp
 )
-target_link_libraries(carvo PRIVATE carvo_win ${CMAKE_DL_LIBS})
+target_link_libraries(carvo_objects PRIVATE carvo_win)
+target_link_libraries(carvo_core PRIVATE carvo_win ${CMAKE_DL_LIBS})
 
 # A host's side of in-process servers: finds a class's library through the registry store and
-# loads it. Hosts that use it need not link libcarvo.
-add_library(carvo_comhost STATIC ComHost.cpp)
+# loads it. libcarvo offers it to its hosts; the tools here that load the library themselves
+# link it statically and need not link libcarvo.
+add_library(carvo_comhost_objects OBJECT ComHost.cpp)
+target_include_directories(carvo_comhost_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/Platform)
+target_link_libraries(carvo_comhost_objects PUBLIC carvo_automation PRIVATE carvo_win)
+carvo_warnings(carvo_comhost_objects)
+add_library(carvo_comhost STATIC $<TARGET_OBJECTS:carvo_comhost_objects>)
 target_include_directories(carvo_comhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/Platform)
 target_link_libraries(carvo_comhost PUBLIC carvo_automation carvo_win ${CMAKE_DL_LIBS})
-carvo_warnings(carvo_comhost)
 
 # Design-time logic with no screen: form files, the form's live controls and the property
 # sheet's behaviour, and the reader of the library's version section.
@@ -38,7 +43,7 @@ add_library(carvo_pages STATIC
     pages/PropertySheetDialog.cpp
     pages/FormWindow.cpp
 )
-target_link_libraries(carvo_pages PUBLIC carvo carvo_designtools Qt6::Widgets)
+target_link_libraries(carvo_pages PUBLIC carvo_core carvo_designtools Qt6::Widgets)
 # The views carry Q_OBJECT so that a test (or a host) finds them by type.
 set_target_properties(carvo_pages PROPERTIES AUTOMOC ON)
 carvo_warnings(carvo_pages)
@@ -55,4 +60,3 @@ add_executable(carvo-propsheet tools/propsheet.cpp)
 target_link_libraries(carvo-propsheet PRIVATE carvo_pages carvo_comhost)
 carvo_warnings(carvo-propsheet)
 
-install(TARGETS carvo-regsvr carvo-version carvo-propsheet)

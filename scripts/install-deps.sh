@@ -12,6 +12,7 @@ packages=(
     xvfb xauth x11-utils fonts-dejavu-core
     python3
     qt6-translations-l10n
+    clang dpkg-dev file lintian desktop-file-utils man-db
 )
 
 missing=()

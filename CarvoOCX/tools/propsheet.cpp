@@ -7,12 +7,28 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <iostream>
+#include <string_view>
 
 #include "ComHost.h"
 #include "pages/FormWindow.h"
 #include "win/RegistryStore.h"
 
 int main(int argc, char** argv) {
+    // Answered before the application starts, so that it needs no screen.
+    if (argc == 2 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
+        std::cout << "usage: carvo-propsheet FORMFILE\n"
+                     "\n"
+                     "Sets the properties of the DownLoad controls of a saved form through the\n"
+                     "controls' own property pages, as a form designer does, and saves the form.\n"
+                     "The controls' classes are found in the machine-wide registry store: register\n"
+                     "libcarvo first (carvo-regsvr).\n"
+                     "\n"
+                     "  -h, --help    show this text.\n"
+                     "\n"
+                     "Exit status: 0 the window was closed, 1 the form could not be opened,\n"
+                     "2 wrong command line.\n";
+        return 0;
+    }
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {

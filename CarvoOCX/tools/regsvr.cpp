@@ -12,8 +12,23 @@
 
 namespace {
 
+constexpr const char* kUsage = "usage: carvo-regsvr [-u] [--store FILE] LIBRARY\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Registers or unregisters an in-process server library, as an installer does: loads\n"
+    "LIBRARY and calls its own entry point (DllRegisterServer, or DllUnregisterServer with -u).\n"
+    "Without --store the library registers in the machine-wide registry store.\n"
+    "\n"
+    "  -u            unregister instead of register.\n"
+    "  --store FILE  use the registry store FILE instead of the machine-wide one.\n"
+    "  -h, --help    show this text.\n"
+    "\n"
+    "Exit status: 0 done, 1 the entry point failed or the library could not be loaded,\n"
+    "2 wrong command line.\n";
+
 int usage() {
-    std::cerr << "usage: carvo-regsvr [-u] [--store FILE] LIBRARY\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -25,6 +40,10 @@ int main(int argc, char** argv) {
     std::string library;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (argc == 2 && (arg == "-h" || arg == "--help")) {
+            std::cout << kUsage << kHelp;
+            return 0;
+        }
         if (arg == "-u" || arg == "/u") {
             unregister = true;
         } else if (arg == "--store" && i + 1 < argc) {

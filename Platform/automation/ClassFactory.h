@@ -3,12 +3,13 @@
 
 #include <memory>
 
+#include "CarvoExport.h"
 #include "automation/Dispatch.h"
 #include "automation/Guid.h"
 
 namespace carvo {
 
-class ClassFactory {
+class CARVO_API ClassFactory {
 public:
     virtual ~ClassFactory() = default;
     virtual std::shared_ptr<Dispatch> createInstance() = 0;
@@ -17,7 +18,7 @@ public:
 };
 
 // A factory for one class with a plain creation function and a shared lock counter.
-class SimpleClassFactory : public ClassFactory {
+class CARVO_API SimpleClassFactory : public ClassFactory {
 public:
     using Create = std::shared_ptr<Dispatch> (*)();
     using Lock = void (*)(bool);

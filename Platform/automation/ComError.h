@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "CarvoExport.h"
+
 namespace carvo {
 
 using HResult = std::int32_t;
@@ -28,7 +30,7 @@ inline constexpr HResult InvalidProcedureCall = static_cast<HResult>(0x800A0005)
 inline constexpr HResult FileError = static_cast<HResult>(0x800A0035);  // run-time error 53-ish
 }  // namespace hr
 
-class ComError : public std::runtime_error {
+class CARVO_API ComError : public std::runtime_error {
 public:
     ComError(HResult code, const std::string& message) : std::runtime_error(message), code_(code) {}
     HResult code() const noexcept { return code_; }

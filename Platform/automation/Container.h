@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CarvoExport.h"
 #include "automation/Events.h"
 #include "automation/Guid.h"
 
@@ -26,7 +27,7 @@ inline int twipsToHimetric(int twips) {
     return static_cast<int>((static_cast<long long>(twips) * 2540 + 720) / 1440);
 }
 
-class ContainerSite {
+class CARVO_API ContainerSite {
 public:
     virtual ~ContainerSite() = default;
     // Tells the container that a property changed; may throw ComError, which goes back to
@@ -38,7 +39,7 @@ public:
     virtual HostServices* hostServices() = 0;
 };
 
-class OleControl {
+class CARVO_API OleControl {
 public:
     virtual ~OleControl() = default;
     virtual void setClientSite(ContainerSite* site) = 0;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "CarvoExport.h"
 #include "automation/ComError.h"
 #include "automation/TypeInfo.h"
 #include "automation/Variant.h"
@@ -14,7 +15,7 @@ namespace carvo {
 
 enum class InvokeKind { Method = 1, PropertyGet = 2, PropertyPut = 4 };
 
-class Dispatch {
+class CARVO_API Dispatch {
 public:
     virtual ~Dispatch() = default;
     // The interface this object answers for (its type information).
@@ -27,15 +28,15 @@ public:
 
 // Checks a call against the table: the member must exist for that kind and take that many
 // arguments. Returns the member.
-const MemberInfo& checkInvoke(const InterfaceInfo& info, DispId id, InvokeKind kind,
+CARVO_API const MemberInfo& checkInvoke(const InterfaceInfo& info, DispId id, InvokeKind kind,
                               std::size_t argCount);
 
 // Convenience wrappers a host uses.
-Variant getProperty(Dispatch& d, DispId id);
-void putProperty(Dispatch& d, DispId id, Variant value);
-Variant callMethod(Dispatch& d, DispId id, std::span<Variant> args = {});
-Variant getProperty(Dispatch& d, std::string_view name);
-void putProperty(Dispatch& d, std::string_view name, Variant value);
-Variant callMethod(Dispatch& d, std::string_view name, std::span<Variant> args = {});
+CARVO_API Variant getProperty(Dispatch& d, DispId id);
+CARVO_API void putProperty(Dispatch& d, DispId id, Variant value);
+CARVO_API Variant callMethod(Dispatch& d, DispId id, std::span<Variant> args = {});
+CARVO_API Variant getProperty(Dispatch& d, std::string_view name);
+CARVO_API void putProperty(Dispatch& d, std::string_view name, Variant value);
+CARVO_API Variant callMethod(Dispatch& d, std::string_view name, std::span<Variant> args = {});
 
 }  // namespace carvo

@@ -8,18 +8,19 @@
 #include <utility>
 #include <vector>
 
+#include "CarvoExport.h"
 #include "automation/TypeInfo.h"
 #include "automation/Variant.h"
 
 namespace carvo {
 
-class EventSink {
+class CARVO_API EventSink {
 public:
     virtual ~EventSink() = default;
     virtual void onEvent(DispId id, std::span<Variant> args) = 0;
 };
 
-class ConnectionPoint {
+class CARVO_API ConnectionPoint {
 public:
     explicit ConnectionPoint(const InterfaceInfo& events) : info_(&events) {}
 

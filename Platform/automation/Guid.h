@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "CarvoExport.h"
+
 namespace carvo {
 
-struct Guid {
+struct CARVO_API Guid {
     std::uint32_t data1 = 0;
     std::uint16_t data2 = 0;
     std::uint16_t data3 = 0;

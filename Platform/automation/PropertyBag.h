@@ -10,11 +10,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "CarvoExport.h"
 #include "automation/Variant.h"
 
 namespace carvo {
 
-class PropertyBag {
+class CARVO_API PropertyBag {
 public:
     virtual ~PropertyBag() = default;
     virtual Variant read(std::string_view key, const Variant& defaultValue) = 0;
@@ -23,9 +24,9 @@ public:
 
 // True when two values are the same for persistence: equal numbers of any numeric type,
 // equal texts, equal booleans.
-bool sameValue(const Variant& a, const Variant& b);
+CARVO_API bool sameValue(const Variant& a, const Variant& b);
 
-class TextPropertyBag : public PropertyBag {
+class CARVO_API TextPropertyBag : public PropertyBag {
 public:
     TextPropertyBag() = default;
 
@@ -58,12 +59,12 @@ private:
 };
 
 // Text escapes used by the bag format (also usable by form files holding several bags).
-std::string quoteText(std::string_view text);
+CARVO_API std::string quoteText(std::string_view text);
 // Reads a quoted text starting at pos (at the opening quote); advances pos past the closing
 // quote. Returns false on malformed input.
-bool unquoteText(std::string_view line, std::size_t& pos, std::string& out);
+CARVO_API bool unquoteText(std::string_view line, std::size_t& pos, std::string& out);
 // Writes a file atomically: a temporary file of an unguessable name beside it, created new
 // (never through a link), flushed, then renamed over it.
-void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
+CARVO_API void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace carvo

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CarvoExport.h"
 #include "automation/Guid.h"
 
 namespace carvo {
@@ -39,7 +40,7 @@ inline constexpr unsigned OleAutomation = 0x100;
 inline constexpr unsigned Dispatchable = 0x1000;
 }  // namespace ifflags
 
-struct InterfaceInfo {
+struct CARVO_API InterfaceInfo {
     std::string_view name;
     Guid iid;
     unsigned flags;
@@ -64,7 +65,7 @@ struct CoClassInfo {
     int toolboxBitmap;  // resource number, 0 for none
 };
 
-struct TypeLibInfo {
+struct CARVO_API TypeLibInfo {
     std::string_view name;
     Guid libid;
     unsigned short majorVersion;

@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "CarvoExport.h"
+
 namespace carvo {
 
 using VBool = std::int16_t;
@@ -31,7 +33,7 @@ using ByteArray = std::vector<std::uint8_t>;
 
 enum class VarType { Empty, String, Boolean, Integer, Long, Single, Double, Bytes };
 
-class Variant {
+class CARVO_API Variant {
 public:
     Variant() = default;
     Variant(Empty) {}
@@ -73,10 +75,10 @@ private:
 
 // Text to double with the automation's numeric rules (see Variant); decimalPoint lets the
 // locale's separator be used where a caller needs it.
-double parseNumber(std::string_view text, char decimalPoint = '.');
+CARVO_API double parseNumber(std::string_view text, char decimalPoint = '.');
 // Rounds to the nearest whole number, halves to even, and checks the 32-bit range.
-std::int32_t roundToLong(double value);
+CARVO_API std::int32_t roundToLong(double value);
 // Shortest general form ("1.5", "1024", "9.09"), as automation prints numbers.
-std::string formatNumber(double value, char decimalPoint = '.');
+CARVO_API std::string formatNumber(double value, char decimalPoint = '.');
 
 }  // namespace carvo

@@ -5,11 +5,12 @@
 #include <cstdio>
 #include <functional>
 
+#include "CarvoExport.h"
 #include "host/HostServices.h"
 
 namespace carvo {
 
-class ConsoleHost : public HostServices {
+class CARVO_API ConsoleHost : public HostServices {
 public:
     // in/out default to the process's terminal; canAsk() is true only when in is a terminal.
     explicit ConsoleHost(std::FILE* in = stdin, std::FILE* out = stderr);
@@ -35,6 +36,6 @@ private:
 };
 
 // Seconds on the process's monotonic clock.
-double steadySeconds();
+CARVO_API double steadySeconds();
 
 }  // namespace carvo

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "CarvoExport.h"
+
 namespace carvo {
 
 // Message box buttons and icons, combined with |, with the values the system has always used.
@@ -23,7 +25,7 @@ inline constexpr int IconMask = 0xF0;
 
 enum class MsgBoxResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
-class HostServices {
+class CARVO_API HostServices {
 public:
     virtual ~HostServices() = default;
 

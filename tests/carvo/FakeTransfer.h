@@ -34,8 +34,11 @@ public:
     }
     const std::string& url() const override { return url_; }
     void execute(std::string_view operation, std::string_view extraHeaders) override {
-        calls.push_back("Execute " + std::string(operation) +
-                        (extraHeaders.empty() ? "" : " " + std::string(extraHeaders)));
+        // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on " " + text.
+        std::string call("Execute ");
+        call.append(operation);
+        if (!extraHeaders.empty()) call.append(" ").append(extraHeaders);
+        calls.push_back(std::move(call));
         if (script_->failExecute) throw ComError(hr::Fail, "cannot connect");
         if (script_->onExecute) script_->onExecute(*script_, extraHeaders);
         open_ = true;

@@ -68,7 +68,7 @@ public:
         }
         ::close(fds[0]);
         if (number.find('\n') != std::string::npos)
-            display_ = ":" + number.substr(0, number.find('\n'));
+            display_.assign(":").append(number, 0, number.find('\n'));
     }
     ~Xvfb() { stop(); }
     Xvfb(const Xvfb&) = delete;
