@@ -112,6 +112,12 @@ void TargetFile::flush() {
 }
 
 void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    // Everything before the write position is ours or the measured prefix, so the file is at
+    // least that long. Shorter means someone cut it meanwhile: writing on would leave a hole of
+    // zeros in the middle that no later length check can see.
+    if (length() < flushedTo_)
+        throw ComError(hr::FileError, "the file was cut during the transfer: " + path_);
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n =
@@ -128,7 +134,9 @@ void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
 void TargetFile::cut() {
     // Whatever an older, longer file held beyond what this run wrote goes: the file is always
     // a clean prefix of the body from its offset on.
-    if (::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0) fail("cannot cut", path_, errno);
+    // Only ever shorter: a file someone else cut stays cut rather than grow a hole of zeros.
+    if (length() > flushedTo_ && ::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0)
+        fail("cannot cut", path_, errno);
 }
 
 void TargetFile::close() {
