@@ -45,15 +45,6 @@ struct ResponseReplaced : std::runtime_error {
     ResponseReplaced() : std::runtime_error("the response was replaced during the transfer") {}
 };
 
-// The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
-bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
-                       long long& total) {
-    char tail = 0;
-    const std::string text(contentRange);
-    return std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) == 3 &&
-           first >= 0 && last >= first && total > last;
-}
-
 }  // namespace
 
 bool DownLoad::passesConnectionGate(const char* errorText) {
