@@ -160,6 +160,9 @@ void DownLoad::DownLoadFile() {
             if (requestSerial_ != request) throw ResponseReplaced();
         };
         if (KeepType_ == VTrue) target = KeepTypeName(Url_, target);
+        // Only a name the user chose to write over is opened as it stands; otherwise the file is
+        // created new, so a file planted at the name after the check is never written into.
+        bool inPlace = false;
 
         if (regularFileExists(target)) {
             if (PromptOverwrite_ == VFalse) {
@@ -193,9 +196,11 @@ void DownLoad::DownLoadFile() {
                                 mb::YesNo | mb::Critical, "Tentar De Novo?") == MsgBoxResult::Yes)
                             continue;
                         if (!host().canAsk()) throw KeptExistingFile{target};
+                        inPlace = true;
                         break;
                     }
                     target = answer;
+                    inPlace = true;
                     break;
                 }
             }
@@ -203,7 +208,7 @@ void DownLoad::DownLoadFile() {
         stillOurs();
 
         // Refuses a link, a FIFO, a device, a socket or a folder at the name, touching nothing.
-        file.emplace(target, TargetFile::Mode::Create);
+        file.emplace(target, inPlace ? TargetFile::Mode::Create : TargetFile::Mode::New);
         file->start(0);
         raiseStatus("Puxando Arquivos...");
         InDL_ = VTrue;

@@ -33,12 +33,15 @@ TargetFile::TargetFile(const std::string& path, Mode mode) : path_(path) {
     // O_NOFOLLOW: a link at the name is refused, dangling or not, so nothing is ever written
     // where a link points. O_NONBLOCK: opening a FIFO or a device must not wait for a reader.
     int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    if (mode == Mode::Create) flags |= O_CREAT;
+    if (mode != Mode::Existing) flags |= O_CREAT;
+    if (mode == Mode::New) flags |= O_EXCL;
     fd_ = ::open(path.c_str(), flags, 0644);
     if (fd_ < 0) {
         const int err = errno;
         if (err == ENOENT && mode == Mode::Existing)
             throw Missing(hr::FileError, "no file at " + path);
+        if (err == EEXIST)
+            throw ComError(hr::FileError, "refused " + path + ": something appeared at the name");
         if (err == ELOOP)
             throw ComError(hr::FileError, "refused " + path + ": it is a symbolic link");
         if (err == ENXIO) throw ComError(hr::FileError, "refused " + path + ": not a regular file");
