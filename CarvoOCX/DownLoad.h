@@ -121,6 +121,9 @@ private:
     // True when a header block names one length only: Content-Length lines that all agree,
     // and no Transfer-Encoding that would make the body follow another rule.
     static bool lengthIsAgreed(std::string_view headerBlock);
+    // The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
+    static bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
+                                  long long& total);
 
     // Events.
     void raise(DispId id, Variant arg);

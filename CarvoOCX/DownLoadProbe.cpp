@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -70,6 +71,14 @@ bool DownLoad::lengthIsAgreed(std::string_view headerBlock) {
         length = value;
     }
     return true;
+}
+
+bool DownLoad::parseContentRange(std::string_view contentRange, long long& first, long long& last,
+                                 long long& total) {
+    char tail = 0;
+    const std::string text(contentRange);
+    return std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) == 3 &&
+           first >= 0 && last >= first && total > last;
 }
 
 void DownLoad::GetFileInformation() {
@@ -148,6 +157,20 @@ void DownLoad::GetFileInformation() {
             FileSize_ = 0;
             cancelRequest();
             throw ComError(hr::Fail, "the answer names conflicting lengths");
+        }
+        if (code == "206") {
+            // The probe asks for no range: a 206 that names a range is one part of a larger
+            // file, and saving it would pass a piece off as the whole.
+            const std::string range = i1_->getHeader("Content-Range");
+            long long first = 0, last = 0, total = 0;
+            if (!range.empty() &&
+                !(parseContentRange(range, first, last, total) && first == 0 && last + 1 == total &&
+                  i1_->getHeader("Content-Length") == std::to_string(total))) {
+                FileExists_ = VFalse;
+                FileSize_ = 0;
+                cancelRequest();
+                throw ComError(hr::Fail, "the answer is only part of the file");
+            }
         }
         if (ccancel_) return honourCancel();
 

@@ -45,15 +45,6 @@ struct ResponseReplaced : std::runtime_error {
     ResponseReplaced() : std::runtime_error("the response was replaced during the transfer") {}
 };
 
-// The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
-bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
-                       long long& total) {
-    char tail = 0;
-    const std::string text(contentRange);
-    return std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) == 3 &&
-           first >= 0 && last >= first && total > last;
-}
-
 }  // namespace
 
 bool DownLoad::passesConnectionGate(const char* errorText) {
@@ -169,6 +160,9 @@ void DownLoad::DownLoadFile() {
             if (requestSerial_ != request) throw ResponseReplaced();
         };
         if (KeepType_ == VTrue) target = KeepTypeName(Url_, target);
+        // Only a name the user chose to write over is opened as it stands; otherwise the file is
+        // created new, so a file planted at the name after the check is never written into.
+        bool inPlace = false;
 
         if (regularFileExists(target)) {
             if (PromptOverwrite_ == VFalse) {
@@ -202,9 +196,11 @@ void DownLoad::DownLoadFile() {
                                 mb::YesNo | mb::Critical, "Tentar De Novo?") == MsgBoxResult::Yes)
                             continue;
                         if (!host().canAsk()) throw KeptExistingFile{target};
+                        inPlace = true;
                         break;
                     }
                     target = answer;
+                    inPlace = true;
                     break;
                 }
             }
@@ -212,7 +208,7 @@ void DownLoad::DownLoadFile() {
         stillOurs();
 
         // Refuses a link, a FIFO, a device, a socket or a folder at the name, touching nothing.
-        file.emplace(target, TargetFile::Mode::Create);
+        file.emplace(target, inPlace ? TargetFile::Mode::Create : TargetFile::Mode::New);
         file->start(0);
         raiseStatus("Puxando Arquivos...");
         InDL_ = VTrue;

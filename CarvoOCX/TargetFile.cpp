@@ -33,12 +33,15 @@ TargetFile::TargetFile(const std::string& path, Mode mode) : path_(path) {
     // O_NOFOLLOW: a link at the name is refused, dangling or not, so nothing is ever written
     // where a link points. O_NONBLOCK: opening a FIFO or a device must not wait for a reader.
     int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    if (mode == Mode::Create) flags |= O_CREAT;
+    if (mode != Mode::Existing) flags |= O_CREAT;
+    if (mode == Mode::New) flags |= O_EXCL;
     fd_ = ::open(path.c_str(), flags, 0644);
     if (fd_ < 0) {
         const int err = errno;
         if (err == ENOENT && mode == Mode::Existing)
             throw Missing(hr::FileError, "no file at " + path);
+        if (err == EEXIST)
+            throw ComError(hr::FileError, "refused " + path + ": something appeared at the name");
         if (err == ELOOP)
             throw ComError(hr::FileError, "refused " + path + ": it is a symbolic link");
         if (err == ENXIO) throw ComError(hr::FileError, "refused " + path + ": not a regular file");
@@ -112,6 +115,12 @@ void TargetFile::flush() {
 }
 
 void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    // Everything before the write position is ours or the measured prefix, so the file is at
+    // least that long. Shorter means someone cut it meanwhile: writing on would leave a hole of
+    // zeros in the middle that no later length check can see.
+    if (length() < flushedTo_)
+        throw ComError(hr::FileError, "the file was cut during the transfer: " + path_);
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n =
@@ -128,7 +137,9 @@ void TargetFile::writeAt(std::span<const std::uint8_t> bytes) {
 void TargetFile::cut() {
     // Whatever an older, longer file held beyond what this run wrote goes: the file is always
     // a clean prefix of the body from its offset on.
-    if (::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0) fail("cannot cut", path_, errno);
+    // Only ever shorter: a file someone else cut stays cut rather than grow a hole of zeros.
+    if (length() > flushedTo_ && ::ftruncate(fd_, static_cast<off_t>(flushedTo_)) != 0)
+        fail("cannot cut", path_, errno);
 }
 
 void TargetFile::close() {

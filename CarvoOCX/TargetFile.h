@@ -21,6 +21,7 @@ class TargetFile {
   public:
     enum class Mode {
         Create,    // a missing file is created; an existing one is opened as it is
+        New,       // the file is created here: whatever appeared at the name meanwhile is refused
         Existing,  // the file must exist (a partial file to resume)
     };
     // Thrown in Existing mode when nothing is at the path.

@@ -353,7 +353,7 @@ class Session {
     }
 
     void onYield() {
-        if (terminal_.interrupted()) requestCancel();
+        if (terminal_.interrupted() || cancelRequested_) requestCancel();
         for (int key; (key = terminal_.readKey()) >= 0;) {
             if (key == 'p' || key == 'P') {
                 paused_ = !paused_;
@@ -367,7 +367,9 @@ class Session {
     }
 
     void requestCancel() {
-        if (cancelRequested_) return;
+        // The request stands until the run ends: a resume's own probe honours a cancel and then
+        // goes on with its range, so a cancel that was used up is made again.
+        if (cancelRequested_ && getProperty(*object_, dispid::ccancel).toBool() != VFalse) return;
         cancelRequested_ = true;
         // A paused loop looks at the cancel only once the pause is lifted: lift it.
         if (paused_) {

@@ -237,7 +237,10 @@ TEST(Network, ConflictingLengthsFailTheProbe) {
     chunkedToo.chunked = true;
     chunkedToo.headers = {{"Content-Length", "10"}};
     server.route("/chunked", chunkedToo);
-    for (const char* path : {"/two", "/chunked"}) {
+    Response part = withStatus("HTTP/1.1 206 Partial Content", pattern(10));
+    part.headers = {{"Content-Range", "bytes 0-9/20"}};
+    server.route("/part", part);  // a piece of the file, passed off as all of it
+    for (const char* path : {"/two", "/chunked", "/part"}) {
         Live live;
         live.fetch(server.url(path));
         EXPECT_EQ(live.log->named("DLECode").front(), "DLECode\t1") << path;

@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
-
 #include <filesystem>
 
 #include "Bytes.h"
 #include "Harness.h"
-#include "host/ConsoleHost.h"
 #include "NginxServer.h"
+#include "TargetFile.h"
+#include "host/ConsoleHost.h"
 
 using namespace carvo;
 using namespace carvo::test;
@@ -292,6 +292,13 @@ TEST(Transfer, TheTargetIsNeverFollowedThroughALinkNorASpecialFile) {
         device.run();
         EXPECT_EQ(device.log->events, kErrorExit);
     }
+}
+
+TEST(Transfer, AFileCreatedNewRefusesOnePlantedAtItsNameMeanwhile) {
+    ScratchFolder dir{"carvo-new"};
+    storeBytes(dir / "file.bin", "planted");
+    EXPECT_THROW(TargetFile((dir / "file.bin").string(), TargetFile::Mode::New), ComError);
+    EXPECT_EQ(loadBytes(dir / "file.bin"), "planted");
 }
 
 TEST(Transfer, OnlineCheckAndKeepTypeCountAsTrueOnlyAtMinusOne) {

@@ -168,6 +168,24 @@ TEST_F(CarvoGetOnTerminal, PauseThenCtrlCCancelsAndTheTerminalIsGivenBack) {
     EXPECT_LT(fs::file_size(dir_ / "slow.bin"), slow.body.size());
 }
 
+TEST_F(CarvoGetOnTerminal, ACancelThatTheResumesOwnProbeUsedUpStillEndsTheResume) {
+    const std::string body = pattern(5000);
+    server_.route("/r.bin", [&](const Request& q) {
+        Response r;  // slow probes, then a range that trickles
+        r.body = body;
+        r.headerDelay = q.header("Range").empty() ? std::chrono::milliseconds(700) : r.headerDelay;
+        r.honourRange = true;
+        r.trickle = std::chrono::seconds(30);
+        return r;
+    });
+    storeBytes(dir_ / "r.bin", body.substr(0, 1000));
+    OnTerminal t({"--resume", server_.url("/r.bin"), "r.bin"}, dir_.path());
+    ASSERT_TRUE(t.waitFor("Informações Recebidas!")) << t.screen();
+    t.type("c");  // lands in the resume's own probe
+    EXPECT_EQ(t.finish(), 1) << t.screen();
+    EXPECT_EQ(loadBytes(dir_ / "r.bin"), body.substr(0, 1000));
+}
+
 // An existing f.txt, --prompt-overwrite, and "No" to replacing it: carvo-get is left at the
 // control's question for a new name.
 class OverwriteQuestion : public CarvoGetOnTerminal {
