@@ -83,6 +83,10 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     r.writeLinks("PublicKey=" + r.keys.publicKey + "\n");
     EXPECT_EQ(verify().exitStatus, 1);
     EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u);
+    // Unsigned, but under a name Veltrup refuses before any download.
+    r.writeLinks("");
+    r.writeVersion("", "3", "../setup.bin");
+    EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u) << verify().out;
 }
 
 TEST(SignTool, CommandLineMistakesAndMissingFiles) {
