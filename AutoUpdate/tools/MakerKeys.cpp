@@ -184,11 +184,12 @@ std::string ReleaseLines::text() const {
 }
 
 bool isUpdateName(std::string_view shell) {
-    // The updater never lets an update take the name of its own links or version file.
+    // The updater never lets an update take the name of its own links or version file, nor
+    // its own (installed as Veltrup).
     std::string lower(shell);
     for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return isPlainFileName(shell) && release::readsBackUnchanged(shell) && lower != "links.ini" &&
-           lower != "update.ini";
+           lower != "update.ini" && lower != "veltrup";
 }
 
 std::optional<ReleaseLines> signInstaller(const SecretKey& key,

@@ -68,7 +68,7 @@ struct ReleaseLines {
 };
 
 // A name the updater saves and starts an update under: a plain file name that reads back from
-// the version file unchanged and is not links.ini or Update.ini (in any case).
+// the version file unchanged and is not links.ini, Update.ini or Veltrup (in any case).
 bool isUpdateName(std::string_view shell);
 
 // Reads the installer once, in pieces, and signs the statement of this release: version as

@@ -99,7 +99,7 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     const std::vector<std::pair<std::string, std::string>> unsignable = {
         {"3", "../setup.bin"}, {"3", "links.ini"},   {"3", "setup\xff.bin"}, {"3", "setup\x01.bin"},
         {"3", " setup.bin"},   {" 3", "setup.bin"},  {"\"3\"", "setup.bin"},  {"", "setup.bin"},
-        {std::string(128, '9'), "setup.bin"},
+        {std::string(128, '9'), "setup.bin"}, {"3", "Veltrup"},
     };
     for (const auto& [version, name] : unsignable) {
         SCOPED_TRACE(version + " " + name);
