@@ -156,8 +156,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 carvo::UniqueFd makeCopyFile(const std::string& folder, off_t size, bool& sealable) {
     const long freePages = ::sysconf(_SC_AVPHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGESIZE);
-    const bool fitsInMemory =
-        freePages > 0 && pageSize > 0 && size / pageSize < freePages / 2;
+    const bool fitsInMemory = freePages > 0 && pageSize > 0 && size / pageSize < freePages / 2;
     const auto inMemory = [] {
         // Asked for as executable where the system can forbid running such files (the flag
         // is unknown to older systems, which run them anyway).
@@ -258,8 +257,8 @@ std::string InstallerCopy::start(const std::string& workingFolder) const {
     // Only a "#!" script needs its file open across the exec (its interpreter reads it through
     // /dev/fd/N); a program of machine code gets nothing beyond the standard three.
     std::array<char, 2> head{};
-    const bool script = ::pread(program, head.data(), head.size(), 0) == 2 && head[0] == '#' &&
-                        head[1] == '!';
+    const bool script =
+        ::pread(program, head.data(), head.size(), 0) == 2 && head[0] == '#' && head[1] == '!';
     const long openMax = ::sysconf(_SC_OPEN_MAX);
     const int lastFd = openMax > 0 && openMax < (1 << 20) ? static_cast<int>(openMax) : 1 << 20;
     int pipeFds[2];

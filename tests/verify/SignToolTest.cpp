@@ -97,9 +97,10 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), r.installer().string()}).exitStatus, 2);
     // A version or a name the updater would read back otherwise, or refuse, is not signed.
     const std::vector<std::pair<std::string, std::string>> unsignable = {
-        {"3", "../setup.bin"}, {"3", "links.ini"},   {"3", "setup\xff.bin"}, {"3", "setup\x01.bin"},
-        {"3", " setup.bin"},   {" 3", "setup.bin"},  {"\"3\"", "setup.bin"},  {"", "setup.bin"},
-        {std::string(128, '9'), "setup.bin"}, {"3", "Veltrup"},
+        {"3", "../setup.bin"},  {"3", "links.ini"},  {"3", "setup\xff.bin"},
+        {"3", "setup\x01.bin"}, {"3", " setup.bin"}, {" 3", "setup.bin"},
+        {"\"3\"", "setup.bin"}, {"", "setup.bin"},   {std::string(128, '9'), "setup.bin"},
+        {"3", "Veltrup"},
     };
     for (const auto& [version, name] : unsignable) {
         SCOPED_TRACE(version + " " + name);
