@@ -148,11 +148,44 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Where the copy of the installer is kept. In memory when it fits there with room to spare:
+// memory taken by an anonymous file is not given back under pressure, and an installer larger
+// than what is free would bring the system's out-of-memory killer onto other programs. A
+// larger one goes to an unnamed file on the program folder's disk, where the download itself
+// fitted; no folder lists it either, so nobody else can reach or change it.
+carvo::UniqueFd makeCopyFile(const std::string& folder, off_t size, bool& sealable) {
+    const long freePages = ::sysconf(_SC_AVPHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const bool fitsInMemory = freePages > 0 && pageSize > 0 && size / pageSize < freePages / 2;
+    const auto inMemory = [] {
+        // Asked for as executable where the system can forbid running such files (the flag
+        // is unknown to older systems, which run them anyway).
+        constexpr unsigned kExec = 0x0010U;
+        int fd = ::memfd_create("veltrup-installer", MFD_CLOEXEC | MFD_ALLOW_SEALING | kExec);
+        if (fd < 0 && errno == EINVAL)
+            fd = ::memfd_create("veltrup-installer", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        return carvo::UniqueFd(fd);
+    };
+    const auto onDisk = [&folder] {
+        return carvo::UniqueFd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0700));
+    };
+    carvo::UniqueFd copy = fitsInMemory ? inMemory() : onDisk();
+    sealable = fitsInMemory && copy.get() >= 0;
+    if (copy.get() < 0 && fitsInMemory) copy = onDisk();
+    // A folder whose file system has no unnamed files: memory it is, as the only way left.
+    if (copy.get() < 0 && !fitsInMemory && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        copy = inMemory();
+        sealable = copy.get() >= 0;
+    }
+    return copy;
+}
+
 }  // namespace
 
 InstallerCopy::InstallerCopy(const std::string& path) {
     const auto slash = path.rfind('/');
     name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     // Looked up once, without following a link; O_NONBLOCK so that a FIFO in its place cannot
     // hold the window, and the regular-file test then refuses it.
     source_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
@@ -161,15 +194,16 @@ InstallerCopy::InstallerCopy(const std::string& path) {
         failure_ = kNotFound;
         return;
     }
-    // An anonymous file in memory: it has no name in any folder, and once sealed nobody, this
-    // process included, can change its bytes.
-    carvo::UniqueFd copy(::memfd_create("veltrup-installer", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    // An anonymous file: it has no name in any folder, and once sealed (or once this process
+    // holds the only descriptor left, read-only) nobody can change its bytes.
+    bool sealable = false;
+    carvo::UniqueFd copy = makeCopyFile(folder, st.st_size, sealable);
     const auto failed = [this](const char* what) {
         failure_ = std::string("Não foi possível copiá-lo para executar (") + what + ": " +
                    std::strerror(errno) + ").";
     };
     if (copy.get() < 0) {
-        failed("memfd_create");
+        failed("create");
         return;
     }
     std::vector<char> piece(64 * 1024);
@@ -186,8 +220,8 @@ InstallerCopy::InstallerCopy(const std::string& path) {
             return;
         }
     }
-    if (::fcntl(copy.get(), F_ADD_SEALS,
-                F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    if (sealable && ::fcntl(copy.get(), F_ADD_SEALS,
+                            F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         failed("seal");
         return;
     }
@@ -220,6 +254,13 @@ std::string InstallerCopy::start(const std::string& workingFolder) const {
     std::array<char*, 2> argv{argv0.data(), nullptr};
     const char* folder = workingFolder.c_str();
     const int program = copy_;
+    // Only a "#!" script needs its file open across the exec (its interpreter reads it through
+    // /dev/fd/N); a program of machine code gets nothing beyond the standard three.
+    std::array<char, 2> head{};
+    const bool script =
+        ::pread(program, head.data(), head.size(), 0) == 2 && head[0] == '#' && head[1] == '!';
+    const long openMax = ::sysconf(_SC_OPEN_MAX);
+    const int lastFd = openMax > 0 && openMax < (1 << 20) ? static_cast<int>(openMax) : 1 << 20;
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return kCannotStart;
     const carvo::UniqueFd readEnd(pipeFds[0]);
@@ -245,9 +286,11 @@ std::string InstallerCopy::start(const std::string& workingFolder) const {
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
             ::signal(SIGPIPE, SIG_DFL);
             if (::chdir(folder) != 0) fail(errno);
-            // A "#!" script is read by its interpreter through /dev/fd/N, so the copy stays
-            // open across the exec.
-            if (::fcntl(program, F_SETFD, 0) != 0) fail(errno);
+            // Libraries of this program hold descriptors without close-on-exec (the transfers'
+            // wake-up sockets among them); none of them is the installer's business.
+            if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+                for (int fd = 3; fd < lastFd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            if (script && ::fcntl(program, F_SETFD, 0) != 0) fail(errno);
             ::fexecve(program, argv.data(), environ);
             fail(errno);
         }

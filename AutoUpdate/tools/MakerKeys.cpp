@@ -183,6 +183,15 @@ std::string ReleaseLines::text() const {
            (oldSignature.empty() ? "" : "Signature=" + oldSignature + "\n");
 }
 
+bool isUpdateName(std::string_view shell) {
+    // The updater never lets an update take the name of its own links or version file, nor
+    // its own (installed as Veltrup).
+    std::string lower(shell);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return isPlainFileName(shell) && release::readsBackUnchanged(shell) && lower != "links.ini" &&
+           lower != "update.ini" && lower != "veltrup";
+}
+
 std::optional<ReleaseLines> signInstaller(const SecretKey& key,
                                           const std::filesystem::path& installer,
                                           std::string_view version, std::string_view shell,
@@ -199,13 +208,7 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
             "127 characters, not UTF-8, or a control character)";
         return std::nullopt;
     }
-    // The updater never lets an update take the name of its own links or version file.
-    const auto isOwnFile = [](std::string_view name) {
-        std::string lower(name);
-        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        return lower == "links.ini" || lower == "update.ini";
-    };
-    if (!isPlainFileName(shell) || !release::readsBackUnchanged(shell) || isOwnFile(shell)) {
+    if (!isUpdateName(shell)) {
         error = "the name \"" + std::string(shell) +
                 "\" is not one the updater saves and starts (a plain file name, UTF-8, without "
                 "spaces or quotes around it, at most 127 characters)";

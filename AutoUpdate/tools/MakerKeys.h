@@ -67,6 +67,10 @@ struct ReleaseLines {
     std::string text() const;
 };
 
+// A name the updater saves and starts an update under: a plain file name that reads back from
+// the version file unchanged and is not links.ini, Update.ini or Veltrup (in any case).
+bool isUpdateName(std::string_view shell);
+
 // Reads the installer once, in pieces, and signs the statement of this release: version as
 // the version file will give it, shell the name the update is saved and started under.
 // Refuses a version or a name that the updater would read back differently from the version

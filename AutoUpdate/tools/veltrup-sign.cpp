@@ -88,6 +88,12 @@ int verify(const std::string& links, const std::string& versionFile, const std::
     // Veltrup saves and starts the installer under the version file's Shell, whatever the
     // maker's own copy is called.
     const std::string shell = veltrup::ReadProfileString("MAIN", "Shell", "Erro", versionFile);
+    // Veltrup refuses such a name before it downloads anything, signed or not.
+    if (!veltrup::maker::isUpdateName(shell)) {
+        std::printf("refused: Shell \"%s\" is not a name the updater saves and starts\n",
+                    shell.c_str());
+        return 1;
+    }
     const auto result = veltrup::verifyUpdate(versionFile, links, installer, shell);
     std::printf("%s: %s\n", result.ok ? "accepted" : "refused", result.reason.c_str());
     return result.ok ? 0 : 1;

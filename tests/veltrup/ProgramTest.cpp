@@ -2,6 +2,7 @@
 // on untouched, the lock lives only in a folder of the user's own, and the installer that was
 // checked is really started, detached, before the program ends.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,7 +153,11 @@ void writeInstaller(const fs::path& path, const std::string& who = "installer") 
 TEST(VeltrupInstaller, StartsDetachedWithItsExecutePermissionSetFirst) {
     carvo::test::ScratchFolder folder("veltrup-installer");
     const fs::path installer = folder / "setup.sh";
-    writeInstaller(installer);
+    // A descriptor a library left without close-on-exec (as the transfers' sockets are): the
+    // installer must not get it.
+    const carvo::UniqueFd stray(::fcntl(STDIN_FILENO, F_DUPFD, 200));
+    writeInstaller(installer, "$([ -e /proc/$$/fd/" + std::to_string(stray.get()) +
+                                  " ] && echo leaked || echo installer)");
     EXPECT_EQ(startInstaller(installer.string(), folder.path().string()), "");
     EXPECT_NE(fs::status(installer).permissions() & fs::perms::owner_exec, fs::perms::none);
     ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "installed.txt") &&

@@ -83,6 +83,10 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     r.writeLinks("PublicKey=" + r.keys.publicKey + "\n");
     EXPECT_EQ(verify().exitStatus, 1);
     EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u);
+    // Unsigned, but under a name Veltrup refuses before any download.
+    r.writeLinks("");
+    r.writeVersion("", "3", "../setup.bin");
+    EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u) << verify().out;
 }
 
 TEST(SignTool, CommandLineMistakesAndMissingFiles) {
@@ -93,9 +97,10 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), r.installer().string()}).exitStatus, 2);
     // A version or a name the updater would read back otherwise, or refuse, is not signed.
     const std::vector<std::pair<std::string, std::string>> unsignable = {
-        {"3", "../setup.bin"}, {"3", "links.ini"},   {"3", "setup\xff.bin"}, {"3", "setup\x01.bin"},
-        {"3", " setup.bin"},   {" 3", "setup.bin"},  {"\"3\"", "setup.bin"},  {"", "setup.bin"},
-        {std::string(128, '9'), "setup.bin"},
+        {"3", "../setup.bin"},  {"3", "links.ini"},  {"3", "setup\xff.bin"},
+        {"3", "setup\x01.bin"}, {"3", " setup.bin"}, {" 3", "setup.bin"},
+        {"\"3\"", "setup.bin"}, {"", "setup.bin"},   {std::string(128, '9'), "setup.bin"},
+        {"3", "Veltrup"},
     };
     for (const auto& [version, name] : unsignable) {
         SCOPED_TRACE(version + " " + name);
