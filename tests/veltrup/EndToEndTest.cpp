@@ -297,8 +297,8 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
     struct Row {
         bool honourRange, replaced, resumed;
     };
-    for (const auto [honourRange, replaced, resumed] :
-         {Row{true, false, true}, Row{false, false, false}, Row{true, true, false}}) {
+    for (const Row row : {Row{true, false, true}, Row{false, false, false}, Row{true, true, false}}) {
+        const auto [honourRange, replaced, resumed] = row;
         SCOPED_TRACE(testing::Message() << honourRange << replaced);
         carvo::test::HttpTestServer server;
         carvo::test::Response update;
@@ -306,10 +306,10 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
         server.route("/Update.ini", update);
         const std::size_t brokenAt = 100 * 1024;
         auto served = std::make_shared<std::atomic<int>>(0);
-        server.route("/setup.sh", [served, body = installer, brokenAt, honourRange](const auto&) {
+        server.route("/setup.sh", [served, body = installer, row](const auto&) {
             carvo::test::Response r;
             r.body = body;
-            r.honourRange = honourRange;
+            r.honourRange = row.honourRange;
             if ((*served)++ == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
             return r;
         });
