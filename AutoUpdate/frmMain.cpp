@@ -847,7 +847,12 @@ void frmMain::StartUpdateDownload() {
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
     if (probeFailed_) {
         // The probe's code is on the screen, with the retry offered; the bar and the figures
-        // keep what they showed.
+        // keep what they showed. A broken download waiting to be continued still waits: a
+        // retry pressed while the server is still away must not throw its bytes away.
+        if (broken && broken->path == saveLocation) {
+            resumePoint_ = broken;
+            return;
+        }
         discardHiddenPartial();
         return;
     }

@@ -293,24 +293,29 @@ TEST_F(VeltrupEndToEnd, WhileTheProductRunsNothingStartsOnceItIsClosedTheInstall
 TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServerRefuses) {
     // With honourRange the server answers the resume's range with the rest of the file, else
     // with all of it (200), which the control refuses ("Resume Falhou."). A partial file that
-    // is no longer the one the broken transfer left is not continued.
+    // is no longer the one the broken transfer left is not continued. A retry that finds the
+    // server away (404) keeps the broken download for the next one.
     struct Row {
-        bool honourRange, replaced, resumed;
+        bool honourRange, replaced, resumed, awayOnce = false;
     };
-    for (const auto [honourRange, replaced, resumed] :
-         {Row{true, false, true}, Row{false, false, false}, Row{true, true, false}}) {
-        SCOPED_TRACE(testing::Message() << honourRange << replaced);
+    for (const auto [honourRange, replaced, resumed, awayOnce] :
+         {Row{true, false, true}, Row{false, false, false}, Row{true, true, false},
+          Row{true, false, true, true}}) {
+        SCOPED_TRACE(testing::Message() << honourRange << replaced << awayOnce);
         carvo::test::HttpTestServer server;
         carvo::test::Response update;
         update.body = versionFile(server.url("/setup.sh"));
         server.route("/Update.ini", update);
         const std::size_t brokenAt = 100 * 1024;
         auto served = std::make_shared<std::atomic<int>>(0);
-        server.route("/setup.sh", [served, body = installer, brokenAt, honourRange](const auto&) {
+        server.route("/setup.sh", [served, body = installer, brokenAt, honourRange,
+                                   awayOnce](const auto&) {
             carvo::test::Response r;
             r.body = body;
             r.honourRange = honourRange;
-            if ((*served)++ == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            const int n = (*served)++;
+            if (n == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            if (n == 1 && awayOnce) r.statusLine = "HTTP/1.1 404 Not Found";
             return r;
         });
         Wizard one;
@@ -327,6 +332,10 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
             const std::string partial = carvo::test::loadBytes(one.folder / "setup.sh");
             fs::remove(one.folder / "setup.sh");
             carvo::test::storeBytes(one.folder / "setup.sh", partial);
+        }
+        if (awayOnce) {
+            one.press();
+            ASSERT_EQ(one.form->intStep(), 1);
         }
         const std::size_t before = seen->bars.size();
         one.press();
