@@ -303,6 +303,7 @@ void FormLabel::fit() {
         } else {
             setGeometry(x(), y(), w, h);
         }
+        if (partner_) keepApartFromPartner();
         return;
     }
     QRect r = design_;
@@ -321,6 +322,35 @@ void FormLabel::fit() {
     }
     setWordWrap(wrap);
     setGeometry(r);
+}
+
+void FormLabel::shareRow(FormLabel& left, FormLabel& right) {
+    left.partner_ = &right;
+    right.partner_ = &left;
+    left.rowFont_ = right.rowFont_ = left.font();
+}
+
+void FormLabel::keepApartFromPartner() {
+    constexpr int kGap = 6;       // pixels kept free between the two captions
+    constexpr int kSmallest = 7;  // below this the digits would no longer read
+    FormLabel& left = (alignment() & Qt::AlignRight) ? *partner_ : *this;
+    FormLabel& right = &left == this ? *partner_ : *this;
+    // What each shows now (a live partner may still wait for its repaint: it refits then).
+    const QString leftText = left.QLabel::text(), rightText = right.QLabel::text();
+    const int rightEdge = right.x() + right.width();
+    const int room = rightEdge - left.x() - kGap;
+    QFont face = rowFont_;
+    while (face.pixelSize() > kSmallest) {
+        const QFontMetrics fm(face);
+        if (fm.horizontalAdvance(leftText) + fm.horizontalAdvance(rightText) <= room) break;
+        face.setPixelSize(face.pixelSize() - 1);
+    }
+    const QFontMetrics fm(face);
+    for (FormLabel* l : {&left, &right}) {
+        if (l->font() != face) l->setFont(face);
+        const int w = fm.horizontalAdvance(l == &left ? leftText : rightText);
+        l->setGeometry(l == &right ? rightEdge - w : l->x(), l->y(), w, fm.height());
+    }
 }
 
 FormLine::FormLine(QWidget* parent, const char* name) : QWidget(parent) { setObjectName(name); }
@@ -566,6 +596,8 @@ void frmMain::buildPanel2() {
                              {.align = Qt::AlignRight, .autoSize = true});
     for (FormLabel* l : {lblStatus2, lblDLReceived, lblDLTimeLeft, lblDLRate, lblDLPercent})
         l->setLive(true);
+    FormLabel::shareRow(*lblDLReceived, *lblDLTimeLeft);
+    FormLabel::shareRow(*lblDLRate, *lblDLPercent);
     cmdDLCancel = makeButton(f, "cmdDLCancel", twipsRect(3120, 1680, 2175, 255),
                              "Cancelar o Download...");
     {

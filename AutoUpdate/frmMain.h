@@ -93,17 +93,24 @@ public:
     void showNow();
     // The latest caption (QLabel::text() of a live label may still show the one before).
     const QString& text() const { return caption_; }
+    // Two self-sizing labels of one row, one growing right from its left edge and the other
+    // left from its right edge: when their captions would meet (large files, long times), both
+    // take the same smaller size of their face, so that neither covers the other.
+    static void shareRow(FormLabel& left, FormLabel& right);
 
 protected:
     bool event(QEvent* e) override;
 
 private:
+    void keepApartFromPartner();
 
     bool autoSize_ = false;
     bool live_ = false;
     bool pending_ = false;
     QString caption_;
     QRect design_;
+    FormLabel* partner_ = nullptr;  // the other label of a shared row
+    QFont rowFont_;                 // the designed face of a shared row
 };
 
 // The progress bar pb1. Its value arrives with every piece of a download; it is kept and
