@@ -1208,7 +1208,9 @@ class EndingSignals : public QSocketNotifier {
             if (old.sa_handler == SIG_IGN) continue;  // as nohup left it
             struct sigaction sa {};
             sa.sa_handler = &tellEndingSignal;
-            sa.sa_flags = SA_RESTART;
+            // Once only: should the loop not come round (a wait that does not yield), a
+            // second signal ends the program at once, as before.
+            sa.sa_flags = SA_RESTART | SA_RESETHAND;
             ::sigemptyset(&sa.sa_mask);
             ::sigaction(n, &sa, nullptr);
             handled_.push_back(n);
