@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "UpdateVerifier.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -21,11 +23,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QSvgRenderer>
 #include <QTranslator>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -295,6 +303,7 @@ void FormLabel::fit() {
         } else {
             setGeometry(x(), y(), w, h);
         }
+        if (partner_) keepApartFromPartner();
         return;
     }
     QRect r = design_;
@@ -313,6 +322,35 @@ void FormLabel::fit() {
     }
     setWordWrap(wrap);
     setGeometry(r);
+}
+
+void FormLabel::shareRow(FormLabel& left, FormLabel& right) {
+    left.partner_ = &right;
+    right.partner_ = &left;
+    left.rowFont_ = right.rowFont_ = left.font();
+}
+
+void FormLabel::keepApartFromPartner() {
+    constexpr int kGap = 6;       // pixels kept free between the two captions
+    constexpr int kSmallest = 7;  // below this the digits would no longer read
+    FormLabel& left = (alignment() & Qt::AlignRight) ? *partner_ : *this;
+    FormLabel& right = &left == this ? *partner_ : *this;
+    // What each shows now (a live partner may still wait for its repaint: it refits then).
+    const QString leftText = left.QLabel::text(), rightText = right.QLabel::text();
+    const int rightEdge = right.x() + right.width();
+    const int room = rightEdge - left.x() - kGap;
+    QFont face = rowFont_;
+    while (face.pixelSize() > kSmallest) {
+        const QFontMetrics fm(face);
+        if (fm.horizontalAdvance(leftText) + fm.horizontalAdvance(rightText) <= room) break;
+        face.setPixelSize(face.pixelSize() - 1);
+    }
+    const QFontMetrics fm(face);
+    for (FormLabel* l : {&left, &right}) {
+        if (l->font() != face) l->setFont(face);
+        const int w = fm.horizontalAdvance(l == &left ? leftText : rightText);
+        l->setGeometry(l == &right ? rightEdge - w : l->x(), l->y(), w, fm.height());
+    }
 }
 
 FormLine::FormLine(QWidget* parent, const char* name) : QWidget(parent) { setObjectName(name); }
@@ -558,6 +596,8 @@ void frmMain::buildPanel2() {
                              {.align = Qt::AlignRight, .autoSize = true});
     for (FormLabel* l : {lblStatus2, lblDLReceived, lblDLTimeLeft, lblDLRate, lblDLPercent})
         l->setLive(true);
+    FormLabel::shareRow(*lblDLReceived, *lblDLTimeLeft);
+    FormLabel::shareRow(*lblDLRate, *lblDLPercent);
     cmdDLCancel = makeButton(f, "cmdDLCancel", twipsRect(3120, 1680, 2175, 255),
                              "Cancelar o Download...");
     {
@@ -847,7 +887,12 @@ void frmMain::StartUpdateDownload() {
     carvo::callMethod(dl, carvo::dispid::GetFileInformation);
     if (probeFailed_) {
         // The probe's code is on the screen, with the retry offered; the bar and the figures
-        // keep what they showed.
+        // keep what they showed. A broken download waiting to be continued still waits: a
+        // retry pressed while the server is still away must not throw its bytes away.
+        if (broken && broken->path == saveLocation) {
+            resumePoint_ = broken;
+            return;
+        }
         discardHiddenPartial();
         return;
     }
@@ -1134,6 +1179,80 @@ std::unique_ptr<QTranslator> portugueseQtTexts() {
         return nullptr;
     QCoreApplication::installTranslator(texts.get());
     return texts;
+}
+
+namespace {
+
+constexpr std::array<int, 3> kEndingSignals{SIGTERM, SIGHUP, SIGINT};
+
+// The write end of the pipe that a signal handler tells its signal through: a handler can reach
+// nothing but a variable of this kind. Set while an endOnSignals watch lives.
+std::atomic<int> signalPipe{-1};
+
+extern "C" void tellEndingSignal(int signal) {
+    const int saved = errno;
+    const auto number = static_cast<unsigned char>(signal);
+    if (const int fd = signalPipe.load(); fd >= 0) (void)!::write(fd, &number, 1);
+    errno = saved;
+}
+
+// The pipe's read end, watched by the message loop; the handlers go with it.
+class EndingSignals : public QSocketNotifier {
+  public:
+    EndingSignals(int read, int write)
+        : QSocketNotifier(read, QSocketNotifier::Read), read_(read), write_(write) {
+        signalPipe.store(write_.get());
+        for (int n : kEndingSignals) {
+            struct sigaction old {};
+            ::sigaction(n, nullptr, &old);
+            if (old.sa_handler == SIG_IGN) continue;  // as nohup left it
+            struct sigaction sa {};
+            sa.sa_handler = &tellEndingSignal;
+            // Once only: should the loop not come round (a wait that does not yield), a
+            // second signal ends the program at once, as before.
+            sa.sa_flags = SA_RESTART | SA_RESETHAND;
+            ::sigemptyset(&sa.sa_mask);
+            ::sigaction(n, &sa, nullptr);
+            handled_.push_back(n);
+        }
+    }
+    ~EndingSignals() override {
+        for (int n : handled_) ::signal(n, SIG_DFL);
+        signalPipe.store(-1);
+    }
+    EndingSignals(const EndingSignals&) = delete;
+    EndingSignals& operator=(const EndingSignals&) = delete;
+    int readEnd() const { return read_.get(); }
+
+  private:
+    carvo::UniqueFd read_, write_;
+    std::vector<int> handled_;
+};
+
+}  // namespace
+
+std::unique_ptr<QObject> endOnSignals(std::function<void(int signal)> end) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+    auto watch = std::make_unique<EndingSignals>(ends[0], ends[1]);
+    QObject::connect(watch.get(), &QSocketNotifier::activated, watch.get(),
+                     [fd = watch->readEnd(), end = std::move(end)] {
+                         unsigned char number = 0;
+                         if (::read(fd, &number, 1) != 1) return;
+                         // The partial file of a checked update is useless to anyone else.
+                         for (QWidget* w : QApplication::topLevelWidgets())
+                             if (auto* form = dynamic_cast<frmMain*>(w))
+                                 form->discardHiddenPartial();
+                         end(number);
+                     });
+    return watch;
+}
+
+void endBySignal(int signal) {
+    std::fflush(nullptr);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    std::_Exit(128 + signal);
 }
 
 }  // namespace veltrup

@@ -93,17 +93,24 @@ public:
     void showNow();
     // The latest caption (QLabel::text() of a live label may still show the one before).
     const QString& text() const { return caption_; }
+    // Two self-sizing labels of one row, one growing right from its left edge and the other
+    // left from its right edge: when their captions would meet (large files, long times), both
+    // take the same smaller size of their face, so that neither covers the other.
+    static void shareRow(FormLabel& left, FormLabel& right);
 
 protected:
     bool event(QEvent* e) override;
 
 private:
+    void keepApartFromPartner();
 
     bool autoSize_ = false;
     bool live_ = false;
     bool pending_ = false;
     QString caption_;
     QRect design_;
+    FormLabel* partner_ = nullptr;  // the other label of a shared row
+    QFont rowFont_;                 // the designed face of a shared row
 };
 
 // The progress bar pb1. Its value arrives with every piece of a download; it is kept and
@@ -178,6 +185,8 @@ public:
     void cmdSair_Click();
     void Command1_Click();
     void cmdDLCancel_Click();
+    // Deletes the update's hidden partial file (a checked update arrives under one), if any.
+    void discardHiddenPartial();
 
     // Handlers of dl1's events.
     void dl1_DLComplete();
@@ -275,8 +284,6 @@ private:
     void showStartOfAttempt(std::int32_t position);
     // Shows at once the download figures that still wait for a repaint.
     void showLatestFigures();
-    // Deletes the update's hidden partial file (a checked update arrives under one), if any.
-    void discardHiddenPartial();
     // A plain file name that is not one of the program's own files (the links file, the version
     // file, the program itself): the update is written, and started, under this name.
     bool isSafeUpdateName(std::string_view name) const;
@@ -412,6 +419,14 @@ std::unique_ptr<carvo::WindowList> desktopWindows();
 // context menu) whatever the machine's locale: the program speaks Portuguese by design. They
 // stay installed while the result lives; nullptr when they are not on the machine.
 std::unique_ptr<QTranslator> portugueseQtTexts();
+
+// While the result lives, a signal that ends a session or a program from outside (SIGTERM,
+// SIGHUP, SIGINT; one that was ignored at the start stays ignored) is taken by the message
+// loop, which deletes the hidden partial file of every frmMain (as the exit button does) and
+// then calls end with the signal. nullptr when the signals cannot be watched.
+std::unique_ptr<QObject> endOnSignals(std::function<void(int signal)> end);
+// Ends the process by the signal's default action.
+[[noreturn]] void endBySignal(int signal);
 
 // Runs Veltrup: the one-copy check, the load step, the window, the message loop. host may
 // replace the Qt host's dialogs (a test helper answers them); returns the exit code.

@@ -12,5 +12,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName("Parvix");
     // Without the package the boxes keep Qt's English buttons; everything else is the same.
     const auto qtTexts = veltrup::portugueseQtTexts();
+    // Ended from outside (a logout, kill), the program still leaves no hidden partial file.
+    const auto endings = veltrup::endOnSignals(&veltrup::endBySignal);
     return veltrup::runProgram(veltrup::runningExecutable());
 }

@@ -82,6 +82,17 @@ TEST_F(VeltrupDownloadDisplay, EdgeTextsOfTheFigures) {
     EXPECT_EQ(f().lblStatus2->text(), "");
 }
 
+TEST_F(VeltrupDownloadDisplay, TheFiguresOfALargeSlowFileDoNotCoverEachOther) {
+    start(2000000000, [&](FakeControl& dl) {
+        dl.fire(ev::RecievedBytes, 1999999999);
+        dl.fire(ev::TimeLeft, carvo::Variant("59 min 59 seg"));
+    });
+    const QRect received = f().lblDLReceived->geometry(), timeLeft = f().lblDLTimeLeft->geometry();
+    EXPECT_LT(received.right(), timeLeft.left());
+    EXPECT_EQ(received.left(), 8);
+    EXPECT_EQ(timeLeft.right() + 1, 349);
+}
+
 TEST_F(VeltrupDownloadDisplay, TheBarStaysWithinItsRange) {
     std::vector<int> values;
     start(1000, [&](FakeControl& dl) {

@@ -293,13 +293,15 @@ TEST_F(VeltrupEndToEnd, WhileTheProductRunsNothingStartsOnceItIsClosedTheInstall
 TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServerRefuses) {
     // With honourRange the server answers the resume's range with the rest of the file, else
     // with all of it (200), which the control refuses ("Resume Falhou."). A partial file that
-    // is no longer the one the broken transfer left is not continued.
+    // is no longer the one the broken transfer left is not continued. A retry that finds the
+    // server away (404) keeps the broken download for the next one.
     struct Row {
-        bool honourRange, replaced, resumed;
+        bool honourRange, replaced, resumed, awayOnce = false;
     };
-    for (const Row row : {Row{true, false, true}, Row{false, false, false}, Row{true, true, false}}) {
-        const auto [honourRange, replaced, resumed] = row;
-        SCOPED_TRACE(testing::Message() << honourRange << replaced);
+    for (const Row row : {Row{true, false, true}, Row{false, false, false}, Row{true, true, false},
+                          Row{true, false, true, true}}) {
+        const auto [honourRange, replaced, resumed, awayOnce] = row;
+        SCOPED_TRACE(testing::Message() << honourRange << replaced << awayOnce);
         carvo::test::HttpTestServer server;
         carvo::test::Response update;
         update.body = versionFile(server.url("/setup.sh"));
@@ -310,7 +312,9 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
             carvo::test::Response r;
             r.body = body;
             r.honourRange = row.honourRange;
-            if ((*served)++ == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            const int n = (*served)++;
+            if (n == 0) r.dropAfter = brokenAt;  // the first transfer breaks midway
+            if (n == 1 && row.awayOnce) r.statusLine = "HTTP/1.1 404 Not Found";
             return r;
         });
         Wizard one;
@@ -327,6 +331,10 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
             const std::string partial = carvo::test::loadBytes(one.folder / "setup.sh");
             fs::remove(one.folder / "setup.sh");
             carvo::test::storeBytes(one.folder / "setup.sh", partial);
+        }
+        if (awayOnce) {
+            one.press();
+            ASSERT_EQ(one.form->intStep(), 1);
         }
         const std::size_t before = seen->bars.size();
         one.press();

@@ -3,18 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QCoreApplication>
-#include <QFileInfo>
+#include <csignal>
 #include <fstream>
 
-#include "TypeLib.h"
 #include "MakerKeys.h"
+#include "TypeLib.h"
 #include "WizardHarness.h"
 #include "host/QtHost.h"
 
@@ -596,6 +597,19 @@ TEST_F(VeltrupSteps, WithTheMakersKeyAnUpdateTakesItsNameOnlyOnceItHasPassedItsC
     wizard.press();
     EXPECT_EQ(form().intStep(), 2);
     EXPECT_EQ(carvo::test::loadBytes(wizard.folder / "setup.sh"), genuine);
+}
+
+TEST_F(VeltrupSteps, AnEndingSignalDeletesTheHiddenPartialFileFirst) {
+    carvo::test::storeBytes(wizard.folder / "links.ini", "[MAIN]\nPublicKey=x\n");
+    wizard.open();
+    wizard.walkTo(1);
+    wizard.dl2->onDownLoad = [&] { carvo::test::storeBytes(wizard.dl2->SaveLocation, "#!"); };
+    wizard.press();
+    int ended = 0;
+    const auto watch = endOnSignals([&](int signal) { ended = signal; });
+    ::raise(SIGTERM);
+    EXPECT_TRUE(waitFor([&] { return ended == SIGTERM; }));
+    EXPECT_FALSE(std::filesystem::exists(wizard.dl2->SaveLocation));
 }
 
 TEST(VeltrupTexts, QtsOwnButtonsSpeakPortuguese) {
