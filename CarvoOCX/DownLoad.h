@@ -124,6 +124,9 @@ private:
     // The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
     static bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
                                   long long& total);
+    // How the current response names the version of its file: a strong ETag, else its
+    // Last-Modified date; empty when it gives neither (or nothing usable in a request line).
+    std::string entityTag();
 
     // Events.
     void raise(DispId id, Variant arg);
@@ -158,6 +161,13 @@ private:
     std::int32_t ROLLBACK_ = 0;
     VBool InDL_ = VFalse;
     double StartTime_ = 0;  // a monotonic reading, not a time of day
+
+    // The file this control last wrote, with the address and the entityTag() of the response
+    // it came from: a resume of that file asks for the rest only of the same version of it
+    // (If-Range), so a file changed on the server between two transfers is never spliced.
+    struct Written {
+        std::string url, path, tag;
+    } written_;
     float SecondsLeft_ = 0;
     float BytesPerSecond_ = 0;
 

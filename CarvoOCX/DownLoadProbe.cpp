@@ -73,6 +73,15 @@ bool DownLoad::lengthIsAgreed(std::string_view headerBlock) {
     return true;
 }
 
+std::string DownLoad::entityTag() {
+    std::string tag = i1_->getHeader("ETag");
+    // A weak tag may not stand in If-Range; the date of the last change may.
+    if (tag.empty() || tag.rfind("W/", 0) == 0) tag = i1_->getHeader("Last-Modified");
+    for (const char c : tag)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
+    return tag;
+}
+
 bool DownLoad::parseContentRange(std::string_view contentRange, long long& first, long long& last,
                                  long long& total) {
     char tail = 0;

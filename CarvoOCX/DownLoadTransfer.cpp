@@ -210,6 +210,7 @@ void DownLoad::DownLoadFile() {
         // Refuses a link, a FIFO, a device, a socket or a folder at the name, touching nothing.
         file.emplace(target, inPlace ? TargetFile::Mode::Create : TargetFile::Mode::New);
         file->start(0);
+        written_ = {Url_, target, entityTag()};
         raiseStatus("Puxando Arquivos...");
         InDL_ = VTrue;
         pieceLoop(*file, request, chunk, 0,
@@ -257,18 +258,28 @@ void DownLoad::DLResume() {
             return;
         }
         GetFileInformation();
+        // The version the server has now, against the one the partial file came from.
+        const bool knownVersion =
+            written_.url == Url_ && written_.path == target && !written_.tag.empty();
+        const bool sameVersion =
+            !knownVersion || (FileExists_ == VTrue && entityTag() == written_.tag);
         cancelRequest();
         while (i1_->stillExecuting()) host().yield();
         host().yield();
 
         const std::int64_t length = file->length();
         const std::int32_t offset = checkedAdd(0, length - std::int64_t{ROLLBACK_});
-        if (offset > length) {
-            // Asking from beyond the end would leave a hole of zeros in the file.
+        if (offset > length || !sameVersion) {
+            // Asking from beyond the end would leave a hole of zeros in the file; the rest of
+            // another version of the file would join two files into one.
             raiseStatus("Resume Falhou.");
             return;
         }
-        executeRequest("Range: bytes=" + std::to_string(offset) + "-");
+        std::string range = "Range: bytes=" + std::to_string(offset) + "-";
+        // Should the file change between the probe and this request, the server answers with
+        // the whole new file (200), which is refused below like any other unusable answer.
+        if (knownVersion) range += "\nIf-Range: " + written_.tag;
+        executeRequest(range);
         const std::uint64_t request = requestSerial_;
         auto honourCancel = [&] {
             ccancel_ = VFalse;
@@ -306,6 +317,7 @@ void DownLoad::DLResume() {
             throw ComError(hr::FileError, "the partial file shrank: " + target);
 
         file->start(offset);
+        if (!knownVersion) written_ = {Url_, target, entityTag()};
         raiseStatus("Resumindo " + target + ".");
         InDL_ = VTrue;
         pieceLoop(*file, request, chunk, offset,

@@ -149,6 +149,38 @@ TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
     EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(partial.size() - 100) + "-");
 }
 
+TEST(Network, AResumeContinuesOnlyTheVersionOfTheFileItBroke) {
+    // The server's file keeps its length but changes (another ETag) between the break and the
+    // resume: its rest must not join the old beginning. Unchanged, the range is asked of that
+    // version only (If-Range).
+    const std::string before = pattern(300000);
+    std::string after = before;
+    after[0] = 'X';
+    for (const bool changed : {false, true}) {
+        HttpTestServer server;
+        server.route("/f.bin", [&](const Request&) {
+            const bool first = server.requestCount() == 1;  // the transfer that breaks
+            Response r = withBody(changed && !first ? after : before);
+            r.headers = {{"ETag", changed && !first ? "\"b\"" : "\"a\""}};
+            r.honourRange = true;
+            if (first) r.dropAfter = 100000;
+            return r;
+        });
+        Live live;
+        live.fetch(server.url("/f.bin"));
+        ASSERT_EQ(live.lastCode(), "DLECode\t1");
+        const std::string partial = loadBytes(live.target);
+        live.dl->DLResume();
+        if (changed) {
+            EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+            EXPECT_EQ(loadBytes(live.target), partial);
+        } else {
+            EXPECT_TRUE(loadBytes(live.target) == before);
+            EXPECT_EQ(server.requests().back().header("If-Range"), "\"a\"");
+        }
+    }
+}
+
 TEST(Network, ServersThatRefuseTheRangeLeaveThePartialFileUntouched) {
     const std::string body = pattern(100000);
     HttpTestServer server;
