@@ -2,6 +2,7 @@
 // installer and the wiring of the real environment.
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -62,6 +63,29 @@ int openFolder(const fs::path& folder) {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// The folder name inside parent, made with mode 0700 when missing, both through the parent's
+// descriptor and without following a link; its descriptor when it is the user's own and closed
+// to others, else -1. A folder that is there is never changed, so one somebody else made stays
+// theirs, unused.
+int ownFolderIn(int parent, const char* name, uid_t uid) {
+    if (parent < 0 || (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST)) return -1;
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && ownedPrivateFolder(fd, uid)) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// The user's home folder as the password database names it, whatever the environment says.
+fs::path homeOf(uid_t uid) {
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir)
+        return {};
+    return found->pw_dir;
+}
+
 }  // namespace
 
 int openUserFolder(uid_t uid, fs::path& folder, const UserFolderPlaces& places) {
@@ -73,14 +97,25 @@ int openUserFolder(uid_t uid, fs::path& folder, const UserFolderPlaces& places) 
         ::close(fd);
     }
     // Else a folder of our own in the shared temporary folder. Anybody may make this name
-    // first, so a folder that is there is trusted only when it is ours and closed to others;
-    // its mode is never changed, so a folder someone else made stays theirs, unused.
+    // first, so it is trusted only when it is ours and closed to others.
     folder = places.tempRoot / ("veltrup-" + id);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-    const int fd = openFolder(folder);
-    if (fd >= 0 && ownedPrivateFolder(fd, uid)) return fd;
-    if (fd >= 0) ::close(fd);
-    return -1;
+    {
+        const carvo::UniqueFd temp(
+            ::open(places.tempRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (const int fd = ownFolderIn(temp.get(), folder.filename().c_str(), uid); fd >= 0)
+            return fd;
+    }
+    // Else, when another user took that name, a folder in the user's home, which only the user
+    // (or the system) may write, so nobody else can take the name or swap the folder.
+    const fs::path home = places.homeRoot ? *places.homeRoot : homeOf(uid);
+    folder = home / ".veltrup";
+    if (home.empty()) return -1;
+    const carvo::UniqueFd homeFd(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (homeFd.get() < 0 || ::fstat(homeFd.get(), &st) != 0 ||
+        (st.st_uid != uid && st.st_uid != 0) || (st.st_mode & 022) != 0)
+        return -1;
+    return ownFolderIn(homeFd.get(), ".veltrup", uid);
 }
 
 namespace {

@@ -99,7 +99,7 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
 
     const uid_t me = ::getuid();
     carvo::test::ScratchFolder root("veltrup-places");
-    const UserFolderPlaces places{root / "run", root / "tmp"};
+    const UserFolderPlaces places{root / "run", root / "tmp", root / "home"};  // no home yet
     const fs::path runtime = places.runtimeRoot / std::to_string(me);
     const fs::path fallback = places.tempRoot / ("veltrup-" + std::to_string(me));
     fs::create_directories(places.tempRoot);
@@ -117,7 +117,7 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
     fs::rename(runtime, mine);
 
     // Made first by somebody else, a link, or open to others: never trusted and never changed;
-    // the program then runs without the lock rather than never.
+    // with no home to fall back on, the program then runs without the lock rather than never.
     const std::function<void()> plants[] = {
         [&] { EXPECT_EQ(::chown(fallback.c_str(), me + 4242, me + 4242), 0); },
         [&] { fs::remove(fallback), fs::create_directory_symlink(mine, fallback); },
@@ -138,6 +138,12 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_TRUE(fs::is_empty(fallback));
     }
+    // Taken by somebody else, with a home to fall back on: the lock is there, and it holds.
+    EXPECT_EQ(::chown(fallback.c_str(), me + 4242, me + 4242), 0);
+    fs::create_directory(*places.homeRoot);
+    const SingleInstanceLock held(VELTRUP_EXE, places);
+    EXPECT_EQ(opened(), *places.homeRoot / ".veltrup");
+    EXPECT_FALSE(SingleInstanceLock(VELTRUP_EXE, places).acquired());
 }
 
 namespace {
