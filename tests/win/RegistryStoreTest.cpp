@@ -114,7 +114,6 @@ TEST(RegistryData, ReadsAHandWrittenExportAndSkipsWhatItDoesNotKnow) {
         const RegValue* want = d.find(kKey, name);
         EXPECT_EQ(store.read(kKey, name), want ? std::optional(*want) : std::nullopt) << name;
     }
-    EXPECT_EQ(store.openKey(kKey).valid(), true);
     EXPECT_FALSE(store.keyExists("HKEY_LOCAL_MACHINE\\Software\\Gone"));
     EXPECT_TRUE(store.keyExists("HKEY_LOCAL_MACHINE\\Software"));
 }
