@@ -128,8 +128,7 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
         fs::create_directory(fallback);
         fs::permissions(fallback, fs::perms::owner_all);
         plant();
-        struct stat before {
-        }, after{};
+        struct stat before{}, after{};
         ::lstat(fallback.c_str(), &before);
         EXPECT_EQ(opened(), fs::path());
         EXPECT_TRUE(SingleInstanceLock(VELTRUP_EXE, places).acquired());
