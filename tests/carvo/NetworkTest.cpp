@@ -227,51 +227,39 @@ TEST(Network, NginxCompletesAFileThatAnotherServerBroke) {
     EXPECT_TRUE(loadBytes(direct.target) == body);
 }
 
-TEST(Network, HostileRangeAnswersNeverCompleteAFile) {
+TEST(Network, ARangeAnswerCutOffBeforeItsEndNeverCompletesAFile) {
+    // Over a real connection: the bytes that came are kept for the next resume, and no more.
+    // (Range answers that would not fit the file are refused in ResumeTest.)
     const std::string body = pattern(10000);
-    // A 206 whose body is shorter than its range claims, one for a file that changed on the
-    // server meanwhile, and one cut off before the range's end.
-    Response shortRange = withStatus("HTTP/1.1 206 Partial Content", body.substr(5000, 100));
-    shortRange.headers = {{"Content-Range", "bytes 5000-9999/10000"}};
-    Response grown = withStatus("HTTP/1.1 206 Partial Content", pattern(12000).substr(5000));
-    grown.headers = {{"Content-Range", "bytes 5000-11999/12000"}};
     Response cut = withStatus("HTTP/1.1 206 Partial Content", body.substr(5000));
     cut.headers = {{"Content-Range", "bytes 5000-9999/10000"}};
     cut.dropAfter = 100;
-    for (const Response& rangeAnswer : {shortRange, grown, cut}) {
-        HttpTestServer server;
-        server.route("/f.bin", [&](const Request& req) {
-            return req.header("Range").empty() ? withBody(body) : rangeAnswer;
-        });
-        Live live;
-        storeBytes(live.target, body.substr(0, 5000));
-        live.dl->setUrl(server.url("/f.bin"));
-        live.dl->GetFileInformation();
-        live.dl->DLResume();
-        EXPECT_TRUE(live.log->named("DLComplete").empty());
-        const std::string kept = loadBytes(live.target);
-        if (rangeAnswer.dropAfter == 100) {
-            EXPECT_EQ(live.lastCode(), "DLECode\t1");
-            EXPECT_EQ(kept, body.substr(0, kept.size()));
-        } else {
-            EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tResume Falhou.");
-            EXPECT_EQ(kept, body.substr(0, 5000));
-        }
-    }
+    HttpTestServer server;
+    server.route("/f.bin", [&](const Request& req) {
+        return req.header("Range").empty() ? withBody(body) : cut;
+    });
+    Live live;
+    storeBytes(live.target, body.substr(0, 5000));
+    live.dl->setUrl(server.url("/f.bin"));
+    live.dl->GetFileInformation();
+    live.dl->DLResume();
+    EXPECT_TRUE(live.log->named("DLComplete").empty());
+    EXPECT_EQ(live.lastCode(), "DLECode\t1");
+    const std::string kept = loadBytes(live.target);
+    EXPECT_EQ(kept, body.substr(0, kept.size()));
 }
 
 TEST(Network, ConflictingLengthsFailTheProbe) {
     HttpTestServer server;
-    Response twoLengths = withBody(pattern(20));
+    Response twoLengths = withBody(pattern(20)), chunkedToo = twoLengths;
     twoLengths.headers = {{"Content-Length", "10"}, {"Content-Length", "20"}};
-    server.route("/two", twoLengths);
-    Response chunkedToo = withBody(pattern(20));
     chunkedToo.chunked = true;
     chunkedToo.headers = {{"Content-Length", "10"}};
-    server.route("/chunked", chunkedToo);
     Response part = withStatus("HTTP/1.1 206 Partial Content", pattern(10));
-    part.headers = {{"Content-Range", "bytes 0-9/20"}};
-    server.route("/part", part);  // a piece of the file, passed off as all of it
+    part.headers = {{"Content-Range", "bytes 0-9/20"}};  // a piece of the file, passed off as all of it
+    server.route("/two", twoLengths);
+    server.route("/chunked", chunkedToo);
+    server.route("/part", part);
     for (const char* path : {"/two", "/chunked", "/part"}) {
         Live live;
         live.fetch(server.url(path));

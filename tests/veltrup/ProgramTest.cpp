@@ -128,8 +128,7 @@ TEST(VeltrupSecondCopy, TheLockFolderIsTheUsersOwnAndNeverOneSomebodyElseMade) {
         fs::create_directory(fallback);
         fs::permissions(fallback, fs::perms::owner_all);
         plant();
-        struct stat before {
-        }, after{};
+        struct stat before{}, after{};
         ::lstat(fallback.c_str(), &before);
         EXPECT_EQ(opened(), fs::path());
         EXPECT_TRUE(SingleInstanceLock(VELTRUP_EXE, places).acquired());
@@ -176,11 +175,6 @@ TEST(VeltrupInstaller, StartsDetachedWithItsExecutePermissionSetFirst) {
 // checked: in place, and by putting another file under its name. The swapped-in program never
 // runs; what runs is what was checked, or nothing.
 TEST(VeltrupInstaller, AnInstallerSwappedAfterItsCheckNeverRuns) {
-    const auto swap = [](const fs::path& installer) {
-        writeInstaller(installer, "swapped");
-        writeInstaller(installer.parent_path() / "other", "swapped");
-        fs::rename(installer.parent_path() / "other", installer);
-    };
     carvo::test::ScratchFolder folder("veltrup-installer");
     const fs::path installer = folder / "setup.sh";
     writeInstaller(installer);
@@ -196,7 +190,9 @@ TEST(VeltrupInstaller, AnInstallerSwappedAfterItsCheckNeverRuns) {
     const InstallerCopy copy(installer.string());
     ASSERT_TRUE(
         verifyUpdate(folder / "Update.ini", folder / "links.ini", copy.fd(), "setup.sh").ok);
-    swap(installer);
+    writeInstaller(installer, "swapped");  // in place, then another file under its name
+    writeInstaller(folder / "other", "swapped");
+    fs::rename(folder / "other", installer);
     EXPECT_EQ(copy.start(folder.path().string()), "");
     ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "installed.txt") && fs::file_size(folder / "installed.txt") > 0; }));
     EXPECT_EQ(carvo::test::loadBytes(folder / "installed.txt"),
