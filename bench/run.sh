@@ -10,6 +10,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/nginx.sh
+source "$root/bench/nginx.sh"
 build=${BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-256}
@@ -53,42 +55,7 @@ head -c "$((1024 * 1024 * 1024))" /dev/urandom >"$work/www/1g.bin"
 
 # A free port: bind port 0 and see what the system gave.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat >"$work/nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-$user_line
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    types { }
-    default_type application/octet-stream;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-        location / { }
-    }
-}
-EOF
-/usr/sbin/nginx -p "$work/nginx/" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" \
-    >"$work/nginx/logs/stderr.log" 2>&1 &
-nginx_pid=$!
-for _ in $(seq 1 500); do
-    "$curl_bin" -s -o /dev/null "http://127.0.0.1:$port/" && break
-    kill -0 "$nginx_pid" 2>/dev/null || { cat "$work/nginx/logs/"*.log >&2; exit 1; }
-    sleep 0.01
-done
+start_nginx "$work" "$work/www" "$port" "http://127.0.0.1:$port/"
 
 export CARVO_BENCH_URL="http://127.0.0.1:$port"
 export CARVO_BENCH_OUT="$out"

@@ -15,6 +15,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/nginx.sh
+source "$root/bench/nginx.sh"
 build=${BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-3}
 size_mib=${SIZE_MIB:-256}
@@ -76,42 +78,7 @@ cat >"$out/program/links.ini" <<EOF
 [MAIN]
 UpdateFile=$url/Update.ini
 EOF
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat >"$work/nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-$user_line
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    types { }
-    default_type application/octet-stream;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-        location / { }
-    }
-}
-EOF
-/usr/sbin/nginx -p "$work/nginx/" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" \
-    >"$work/nginx/logs/stderr.log" 2>&1 &
-nginx_pid=$!
-for _ in $(seq 1 500); do
-    "$curl_bin" -s -o /dev/null "$url/Update.ini" && break
-    kill -0 "$nginx_pid" 2>/dev/null || { cat "$work/nginx/logs/"*.log >&2; exit 1; }
-    sleep 0.01
-done
+start_nginx "$work" "$work/www" "$port" "$url/Update.ini"
 
 export VB_URL="$url" VB_OUT="$out" VB_WWW="$work/www" VB_RUNS="$runs"
 export VB_GET="$build/CarvoOCX/carvo-get" VB_CURL="$curl_bin"
