@@ -10,8 +10,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=bench/nginx.sh
-source "$root/bench/nginx.sh"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 build=${BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-256}
@@ -27,26 +27,7 @@ cmake --build "$build" --target carvo-get
 carvo_get=$build/CarvoOCX/carvo-get
 curl_bin=$(command -v curl)
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/carvo-bench-XXXXXX")
-out=""
-nginx_pid=""
-cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work" "$out"
-}
-trap cleanup EXIT
-mkdir -p "$work/www" "$work/nginx/logs"
-# Fetched files go to memory when there is a memory file system: the write-back of earlier runs
-# to disk would otherwise land in the middle of later ones.
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    out=$(mktemp -d /dev/shm/carvo-bench-out-XXXXXX)
-else
-    out=$work/out
-    mkdir -p "$out"
-fi
+bench_folders carvo-bench
 
 echo "Making the files (${size_mib} MiB, 64 MiB, 1 GiB)..."
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/www/bench.bin"

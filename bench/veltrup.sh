@@ -15,8 +15,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=bench/nginx.sh
-source "$root/bench/nginx.sh"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 build=${BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-3}
 size_mib=${SIZE_MIB:-256}
@@ -34,26 +34,7 @@ fi
 cmake --build "$build" -j2 --target Veltrup carvo-get
 curl_bin=$(command -v curl)
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/veltrup-bench-XXXXXX")
-out=""
-nginx_pid=""
-cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work" "$out"
-}
-trap cleanup EXIT
-mkdir -p "$work/www" "$work/nginx/logs"
-# Fetched files go to memory when there is a memory file system (see bench/run.sh); the program
-# folder too, since Veltrup saves beside itself.
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    out=$(mktemp -d /dev/shm/veltrup-bench-out-XXXXXX)
-else
-    out=$work/out
-    mkdir -p "$out"
-fi
+bench_folders veltrup-bench
 mkdir -p "$out/program" "$out/fetched"
 cp "$build/AutoUpdate/Veltrup" "$out/program/"
 cat >"$store" <<'EOF'

@@ -1,4 +1,31 @@
-# Sourced by the benchmarks. start_nginx WORK WWW PORT PROBE_URL starts nginx on 127.0.0.1:PORT
+# Sourced by the benchmarks.
+
+# bench_folders NAME makes $work (under TMPDIR) and $out, where fetched files go: memory when
+# there is a memory file system, since the write-back of earlier runs to disk would otherwise
+# land in the middle of later ones. Both go, and nginx stops, when the script ends.
+bench_folders() {
+    work=$(mktemp -d "${TMPDIR:-/tmp}/$1-XXXXXX")
+    out=""
+    nginx_pid=""
+    trap bench_cleanup EXIT
+    mkdir -p "$work/www" "$work/nginx/logs"
+    if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+        out=$(mktemp -d "/dev/shm/$1-out-XXXXXX")
+    else
+        out=$work/out
+        mkdir -p "$out"
+    fi
+}
+
+bench_cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work" "$out"
+}
+
+# start_nginx WORK WWW PORT PROBE_URL starts nginx on 127.0.0.1:PORT
 # serving the folder WWW, with its own files under WORK/nginx, waits until PROBE_URL answers
 # (through $curl_bin), and sets nginx_pid for the caller's cleanup.
 start_nginx() {
