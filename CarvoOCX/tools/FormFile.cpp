@@ -32,7 +32,15 @@ bool isWord(std::string_view s) {
 
 std::string FormFile::serialize() const {
     std::string out;
+    std::unordered_set<std::string_view> names;
     for (const auto& c : controls) {
+        // What parse would refuse is refused here, before anything is written: a saved form
+        // always reads back.
+        if (!isWord(c.progId) || !isWord(c.name))
+            throw FormFileError("a control needs a class and a name without blanks or quotes: \"" +
+                                c.progId + " " + c.name + "\"");
+        if (!names.insert(c.name).second)
+            throw FormFileError("the name " + c.name + " is used twice");
         out += "Begin " + c.progId + " " + c.name + "\n";
         // The bag quotes every line break inside a value, so its lines are its entries.
         const std::string text = c.bag.serialize();

@@ -71,6 +71,13 @@ TEST(FormFile, BlocksOfBagsRoundTripAnyText) {
     odd.controls[0].bag.set(" k =", "v");
     EXPECT_EQ(FormFile::parse(odd.serialize()).controls.at(0).bag.entries(),
               odd.controls[0].bag.entries());
+    // Names a file could not bring back are refused when saved, not lost on the next load.
+    for (const FormControl& bad : {FormControl{"Carvo.DownLoad", "dl 2", {}},
+                                   FormControl{"Carvo.DownLoad", "dl9", {}}}) {
+        FormFile refused = odd;
+        refused.controls.push_back(bad);
+        EXPECT_THROW((void)refused.serialize(), FormFileError) << bad.name;
+    }
 }
 
 TEST(FormFile, MalformedFilesAreRefusedWithTheirLine) {
