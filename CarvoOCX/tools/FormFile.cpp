@@ -1,8 +1,7 @@
 #include "tools/FormFile.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <system_error>
 #include <unordered_set>
 
 namespace carvo {
@@ -102,11 +101,13 @@ FormFile FormFile::parse(std::string_view text) {
 }
 
 FormFile FormFile::load(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw FormFileError("cannot read " + path.string());
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return parse(ss.str());
+    std::string text;
+    try {
+        text = readRegularFile(path);
+    } catch (const std::system_error& e) {
+        throw FormFileError(e.what());
+    }
+    return parse(text);
 }
 
 void FormFile::save(const std::filesystem::path& path) const {

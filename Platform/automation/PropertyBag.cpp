@@ -286,11 +286,35 @@ TextPropertyBag TextPropertyBag::parse(std::string_view text) {
 }
 
 TextPropertyBag TextPropertyBag::loadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return parse(ss.str());
+    return parse(readRegularFile(path));
+}
+
+std::string readRegularFile(const std::filesystem::path& path) {
+    // Opened without blocking, so that a FIFO or a device in the file's place is refused
+    // instead of hanging the reader; read through the descriptor that was checked.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
+    const struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
+    if (!S_ISREG(st.st_mode))
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "cannot read " + path.string() + ": not a regular file");
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0)
+            throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
+        if (n == 0) return text;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
 }
 
 void TextPropertyBag::saveFile(const std::filesystem::path& path) const {

@@ -3,6 +3,7 @@
 // the pages a selection gets, and Apply's enabling and failure.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "DownLoad.h"
 #include "DownLoad_Properties.h"
@@ -206,6 +207,10 @@ TEST(FormFile, SavingReplacesTheFileWhole) {
     EXPECT_EQ(FormFile::load(path).serialize(), form.serialize());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
               1);  // no leftovers
+    // A FIFO in a form's or a bag's place is refused at once, never waited on.
+    ASSERT_EQ(::mkfifo((dir / "fifo.frm").c_str(), 0600), 0);
+    EXPECT_THROW(FormFile::load(dir / "fifo.frm"), FormFileError);
+    EXPECT_THROW(TextPropertyBag::loadFile(dir / "fifo.frm"), std::system_error);
 }
 
 }  // namespace
