@@ -37,9 +37,9 @@ url="http://127.0.0.1:$port"
 installer=parvix-2002-v3.sh
 cat > "$demo/site/pacotes/$installer" <<'EOF'
 #!/bin/sh
-# The sample update's installer: it only shows that it ran.
-here=$(dirname "$0")
-echo "Parvix 2002 v3 instalado em $(date '+%d/%m/%Y %H:%M:%S')" > "$here/instalado.txt"
+# The sample update's installer: it only shows that it ran. Veltrup starts it in the product's
+# folder, from the copy it checked, so its working folder (not $0) is where the product is.
+echo "Parvix 2002 v3 instalado em $(date '+%d/%m/%Y %H:%M:%S')" > instalado.txt
 if [ -n "${DISPLAY:-}" ] && command -v xmessage >/dev/null; then
     xmessage -center -timeout 5 "Parvix 2002 v3 instalado com sucesso!" >/dev/null 2>&1 &
 fi
