@@ -289,7 +289,7 @@ TextPropertyBag TextPropertyBag::loadFile(const std::filesystem::path& path) {
     return parse(readRegularFile(path));
 }
 
-std::string readRegularFile(const std::filesystem::path& path) {
+std::string readRegularFile(const std::filesystem::path& path, std::size_t maxBytes) {
     // Opened without blocking, so that a FIFO or a device in the file's place is refused
     // instead of hanging the reader; read through the descriptor that was checked.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -313,6 +313,8 @@ std::string readRegularFile(const std::filesystem::path& path) {
         if (n < 0)
             throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
         if (n == 0) return text;
+        if (static_cast<std::size_t>(n) > maxBytes - text.size())
+            throw std::system_error(EFBIG, std::generic_category(), "too big " + path.string());
         text.append(buf, static_cast<std::size_t>(n));
     }
 }

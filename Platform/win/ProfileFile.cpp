@@ -1,14 +1,10 @@
 #include "win/ProfileFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
+#include <system_error>
 
+#include "automation/PropertyBag.h"
 #include "win/TextCodec.h"
-#include "win/UniqueFd.h"
 
 namespace carvo {
 
@@ -51,22 +47,12 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
     return std::nullopt;
 }
 
-// Opened without blocking, so that a FIFO or a device in the file's place reads as missing
-// instead of hanging the reader.
+// A FIFO or a device in the file's place reads as missing, never hangs the reader.
 std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) return text;
-        if (text.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) return std::nullopt;
-        text.append(buf, static_cast<std::size_t>(n));
+    try {
+        return readRegularFile(file, kMaxProfileBytes);
+    } catch (const std::system_error&) {
+        return std::nullopt;
     }
 }
 

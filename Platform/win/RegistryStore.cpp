@@ -23,34 +23,17 @@ constexpr std::size_t kMaxStoreBytes = 64u * 1024 * 1024;
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Reads the whole file through a read-only descriptor. nullopt with errno ENOENT when the file
-// is missing; throws std::system_error on any other failure. Opened without blocking, so that a
-// FIFO in the store's place is refused instead of hanging the reader.
+// Reads the whole store; nullopt when it is missing, std::system_error on any other failure
+// (a FIFO in its place is refused, never waited on).
 std::optional<std::string> readStoreFile(const std::filesystem::path& path) {
-    carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        throw std::system_error(errno, std::generic_category(), "open " + path.string());
+    try {
+        return readRegularFile(path, kMaxStoreBytes);
+    } catch (const std::system_error& e) {
+        if (e.code() == std::errc::no_such_file_or_directory ||
+            e.code() == std::errc::not_a_directory)
+            return std::nullopt;
+        throw;
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        throw std::system_error(errno, std::generic_category(), "stat " + path.string());
-    if (!S_ISREG(st.st_mode))
-        throw std::system_error(EISDIR, std::generic_category(), "not a file " + path.string());
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "read " + path.string());
-        }
-        if (n == 0) break;
-        if (text.size() + static_cast<std::size_t>(n) > kMaxStoreBytes)
-            throw std::system_error(EFBIG, std::generic_category(), "too big " + path.string());
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    return text;
 }
 
 std::string_view trim(std::string_view s) {
