@@ -372,26 +372,6 @@ void FormShape::paintEvent(QPaintEvent*) {
 
 // ---- helpers ------------------------------------------------------------------------------
 
-std::int32_t versionFromText(std::string_view text) {
-    // A text read through the registry's narrow calls keeps its terminating NUL.
-    if (auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
-    return carvo::roundToLong(carvo::parseNumber(text, '.'));
-}
-
-std::int32_t installedVersionNumber(const Variant& value) {
-    switch (value.type()) {
-        case carvo::VarType::Long:
-        case carvo::VarType::Integer: return value.toLong();
-        case carvo::VarType::String:
-            try {
-                return versionFromText(value.str());
-            } catch (const carvo::ComError&) {
-                return 0;  // an unreadable record counts as nothing installed
-            }
-        default: return 0;
-    }
-}
-
 // ---- the window's link to its controls ----------------------------------------------------
 
 class frmMain::Site : public carvo::ContainerSite {
@@ -861,7 +841,7 @@ void frmMain::StartUpdateDownload() {
     lblWhatToDo2->hide();
     const std::string versionFile = localPath("Update.ini");
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", versionFile);
-    if (!isSafeUpdateName(shell)) {
+    if (!isSafeUpdateName(shell, ownProgramName())) {
         // The name comes from the server: a path in it would write, and later run, a file
         // anywhere, and one of our own names would replace the links file (and the maker's key
         // in it) or the program. Refuse it as a failed transfer; the user may try again.
@@ -965,15 +945,6 @@ void frmMain::discardHiddenPartial() {
     std::filesystem::remove(hiddenPartial_, ec);
 }
 
-bool frmMain::isSafeUpdateName(std::string_view name) const {
-    if (!isPlainFileName(name)) return false;
-    const QString candidate = qs(std::string(name));
-    const QString ownProgram = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    for (const QString& own : {QStringLiteral("links.ini"), QStringLiteral("Update.ini"), ownProgram})
-        if (!own.isEmpty() && candidate.compare(own, Qt::CaseInsensitive) == 0) return false;
-    return true;
-}
-
 void frmMain::handOff() {
     if (handingOff_) return;  // a press arrived during our own search's yields
     struct Busy {
@@ -996,7 +967,7 @@ void frmMain::handOff() {
     const std::string installer = localPath(shell);
     std::string failure;
     bool refusedByCheck = false;
-    if (!isSafeUpdateName(shell)) {
+    if (!isSafeUpdateName(shell, ownProgramName())) {
         failure = "O nome do programa de Atualização não é válido.";
     } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer, shell)
                     .ok) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "UpdateRules.h"
 #include "UpdateVerifier.h"
 #include "automation/Dispatch.h"
 #include "automation/Variant.h"
@@ -156,14 +157,6 @@ protected:
     void paintEvent(QPaintEvent*) override;
 };
 
-// Converts a version text the same way on every machine: the text ends at its first NUL,
-// "." is the decimal point, a fraction rounds half to even. Throws carvo::ComError (type
-// mismatch, overflow) for an empty or non-numeric text or one outside 32 bits.
-std::int32_t versionFromText(std::string_view text);
-// The installed version: a 32-bit number as it is, text converted as above, Empty and
-// anything unreadable counting as 0.
-std::int32_t installedVersionNumber(const carvo::Variant& value);
-
 class frmMain : public QWidget {
 public:
     explicit frmMain(MainEnvironment env, QWidget* parent = nullptr);
@@ -286,7 +279,6 @@ private:
     void showLatestFigures();
     // A plain file name that is not one of the program's own files (the links file, the version
     // file, the program itself): the update is written, and started, under this name.
-    bool isSafeUpdateName(std::string_view name) const;
 
     std::string localPath(std::string_view name) const;
     carvo::Variant installedVersion() const;

@@ -1,6 +1,7 @@
 # Checking a downloaded installer against the maker's key; the maker's signing tool.
-# Neither includes Qt: the check is a function over three files, which the window calls.
-add_library(veltrup_verify STATIC UpdateVerifier.cpp)
+# The check includes no Qt: it is a function over three files, which the window calls. The
+# rules on versions and names (UpdateRules) are shared by the window and the signing tool.
+add_library(veltrup_verify STATIC UpdateVerifier.cpp UpdateRules.cpp)
 target_include_directories(veltrup_verify PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(veltrup_verify PUBLIC veltrup_helpers PkgConfig::SODIUM)
 carvo_warnings(veltrup_verify)
