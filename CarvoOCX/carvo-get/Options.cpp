@@ -38,7 +38,20 @@ struct CountOption {
 constexpr CountOption kCounts[] = {
     {"--chunk", &Options::chunk, 1, kMaxChunk},
     {"--rollback", &Options::rollback, 0, INT32_MAX},
+    {"--size", &Options::size, 0, INT32_MAX},
 };
+
+// 64 hex digits, either case; kept in lower case, as the digest is printed.
+std::optional<std::string> parseSha256(std::string_view text) {
+    if (text.size() != 64) return std::nullopt;
+    std::string out;
+    for (char c : text) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+        out += c;
+    }
+    return out;
+}
 
 template <typename T, std::size_t N>
 const T* findOption(const T (&table)[N], std::string_view name) {
@@ -57,6 +70,14 @@ ParseResult usageError(std::string message) {
 }  // namespace
 
 std::string usageLine() { return "usage: carvo-get [options] URL [SAVE_LOCATION]"; }
+
+std::string versionLine() { return "carvo-get (Carvo) " CARVO_VERSION; }
+
+std::vector<std::string> Options::urls() const {
+    std::vector<std::string> all{url};
+    all.insert(all.end(), mirrors.begin(), mirrors.end());
+    return all;
+}
 
 ParseResult parseCommandLine(std::span<const std::string_view> args) {
     ParseResult result;
@@ -86,15 +107,31 @@ ParseResult parseCommandLine(std::span<const std::string_view> args) {
             result.kind = ParseResult::Kind::Help;
             return result;
         }
+        if (name == "--version") {
+            result.kind = ParseResult::Kind::Version;
+            return result;
+        }
         if (const FlagOption* f = findOption(kFlags, name)) {
             if (inlineValue) return usageError(std::string(name) + " takes no value");
             o.*(f->field) = true;
             continue;
         }
         const CountOption* c = findOption(kCounts, name);
-        if (!c) return usageError("unknown option '" + std::string(name) + "'");
+        if (!c && name != "--mirror" && name != "--sha256")
+            return usageError("unknown option '" + std::string(name) + "'");
         std::optional<std::string_view> v = inlineValue;
         if (!v && i + 1 < args.size()) v = args[++i];
+        if (name == "--mirror") {
+            if (!v || v->empty()) return usageError("--mirror needs a URL");
+            o.mirrors.emplace_back(*v);
+            continue;
+        }
+        if (name == "--sha256") {
+            o.sha256 = v ? parseSha256(*v) : std::nullopt;
+            if (!o.sha256)
+                return usageError("--sha256 takes the file's SHA-256 as 64 hexadecimal digits");
+            continue;
+        }
         if (!v) return usageError(std::string(name) + " needs a number of bytes");
         auto n = parseCount(*v, c->min, c->max);
         if (!n)
@@ -115,6 +152,13 @@ ParseResult parseCommandLine(std::span<const std::string_view> args) {
     }
     if (o.info && o.resume) return usageError("--info and --resume do not go together");
     if (o.rollback && !o.resume) return usageError("--rollback applies only with --resume");
+    // A staged download never touches the target before it checks out, so there is nothing to
+    // ask before; and a probe fetches nothing to check.
+    if (o.staged() && o.promptOverwrite)
+        return usageError("--prompt-overwrite does not go with --mirror, --sha256 or --size");
+    if (o.staged() && o.info)
+        return usageError(
+            "--info probes one URL: it does not go with --mirror, --sha256 or --size");
     result.kind = ParseResult::Kind::Run;
     return result;
 }
