@@ -388,7 +388,7 @@ class Session {
         };
 
         const std::vector<std::string> urls = options_.urls();
-        std::vector<std::string> failures;
+        std::vector<std::string> failures;  // what each address did
         // The staged file holds bytes worth continuing: the user's partial file at first, and
         // later what a broken transfer left, when a hash will judge the joined file.
         bool continuing = options_.resume;
@@ -406,7 +406,7 @@ class Session {
                 printErr("carvo-get: " + keptLine(target, targetExisted) + "\n");
                 return kExitFailed;
             }
-            failures.push_back(which + ", " + urls[i] + ": " + a.why);
+            failures.push_back(urls.size() == 1 ? a.why : which + ", " + urls[i] + ": " + a.why);
             if (urls.size() > 1 && i + 1 < urls.size())
                 say("carvo-get: passing over " + which + ": " + a.why + "\n");
             // Only a hash can tell whether the bytes of one address fit those of another.
@@ -417,8 +417,7 @@ class Session {
         listener_->finish();
         staged->discard();
         if (urls.size() == 1) {
-            printErr("carvo-get: " + failures.front().substr(failures.front().find(": ") + 2) +
-                     "\n");
+            printErr("carvo-get: " + failures.front() + "\n");
         } else {
             printErr("carvo-get: no address served the file:\n");
             for (const std::string& f : failures) printErr("  " + f + "\n");
