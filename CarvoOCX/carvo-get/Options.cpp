@@ -202,7 +202,8 @@ current folder. A URL that ends in "/" has no file name: give SAVE_LOCATION then
 
 What it does: sets Url and SaveLocation, runs GetFileInformation (the header probe) and, when
 the probe raised no DLECode, DownLoad. An existing file at SAVE_LOCATION is replaced unless
---prompt-overwrite is given.
+--prompt-overwrite is given; with --mirror, --sha256 or --size, only once the new file is
+complete and checks out.
 
 Options:
   --chunk N           read the body in pieces of N bytes (CHUNK; default 1024, at most
