@@ -154,8 +154,8 @@ std::string statement2(std::string_view version, std::string_view shell, std::ui
 }
 
 std::optional<std::chrono::sys_seconds> parseUtcTime(std::string_view text) {
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':' || text[19] != 'Z')
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != 'Z')
         return std::nullopt;
     const auto number = [&](std::size_t at, std::size_t length) {
         int value = 0;
@@ -183,9 +183,10 @@ std::string formatUtcTime(std::chrono::sys_seconds time) {
     const std::chrono::year_month_day date(day);
     const std::chrono::hh_mm_ss clock(time - day);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
                   static_cast<int>(clock.seconds().count()));
     return text;
 }
@@ -284,14 +285,17 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
     // before the statement existed still check. It must parse, as always, but proves nothing.
     const std::string oldSignatureText = mainValue(versionFile, "Signature");
     std::vector<std::string> keyTexts;
-    for (int n = 1; n <= kMaxPublicKeys; ++n) keyTexts.push_back(mainValue(linksFile, publicKeyName(n).c_str()));
+    for (int n = 1; n <= kMaxPublicKeys; ++n)
+        keyTexts.push_back(mainValue(linksFile, publicKeyName(n).c_str()));
     const std::string requireText = mainValue(linksFile, "RequireExpiry");
 
-    const bool anyKey = std::ranges::any_of(keyTexts, [](const std::string& k) { return !k.empty(); });
+    const bool anyKey =
+        std::ranges::any_of(keyTexts, [](const std::string& k) { return !k.empty(); });
     e.anything = anyKey || !sizeText.empty() || !shaText.empty() || !signatureText.empty() ||
                  !signature2Text.empty() || !oldSignatureText.empty() || !expiresText.empty();
     if (!e.anything) return fail(StatementVerdict::Accepted, "nothing to check");
-    if (!cryptoReady()) return fail(StatementVerdict::BadSignature, "the cryptography library cannot start");
+    if (!cryptoReady())
+        return fail(StatementVerdict::BadSignature, "the cryptography library cannot start");
 
     // Every value present must parse, whether or not it will be needed: a file that carries
     // garbage is not one the maker's tool wrote.
@@ -305,27 +309,35 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
                             " stands in the links file without PublicKey, which copies that read "
                             "only PublicKey would take for no key at all");
         auto key = decodeBase64(text, kPublicKeyBytes);
-        if (!key) return fail(StatementVerdict::Malformed, publicKeyName(n) + " in the links file is not base64 of 32 bytes");
+        if (!key)
+            return fail(StatementVerdict::Malformed,
+                        publicKeyName(n) + " in the links file is not base64 of 32 bytes");
         keys.push_back(std::move(*key));
     }
     if (!requireText.empty() && requireText != "0" && requireText != "1")
-        return fail(StatementVerdict::Malformed, "RequireExpiry in the links file is neither 0 nor 1");
+        return fail(StatementVerdict::Malformed,
+                    "RequireExpiry in the links file is neither 0 nor 1");
     const bool requireExpiry = requireText == "1";
 
     std::optional<std::vector<unsigned char>> signature;
     std::optional<std::vector<unsigned char>> signature2;
     if (!sizeText.empty() && !(release.size = parseSize(sizeText)))
-        return fail(StatementVerdict::Malformed, "Size in the version file is not a whole number of bytes");
+        return fail(StatementVerdict::Malformed,
+                    "Size in the version file is not a whole number of bytes");
     if (!shaText.empty() && !(release.sha256 = decodeSha256Hex(shaText)))
         return fail(StatementVerdict::Malformed, "SHA256 in the version file is not 64 hex digits");
     if (!expiresText.empty() && !(release.expires = parseUtcTime(expiresText)))
-        return fail(StatementVerdict::Malformed, "Expires in the version file is not a time as YYYY-MM-DDTHH:MM:SSZ");
+        return fail(StatementVerdict::Malformed,
+                    "Expires in the version file is not a time as YYYY-MM-DDTHH:MM:SSZ");
     if (!signatureText.empty() && !(signature = decodeBase64(signatureText, kSignatureBytes)))
-        return fail(StatementVerdict::Malformed, "StatementSignature in the version file is not base64 of 64 bytes");
+        return fail(StatementVerdict::Malformed,
+                    "StatementSignature in the version file is not base64 of 64 bytes");
     if (!signature2Text.empty() && !(signature2 = decodeBase64(signature2Text, kSignatureBytes)))
-        return fail(StatementVerdict::Malformed, "StatementSignature2 in the version file is not base64 of 64 bytes");
+        return fail(StatementVerdict::Malformed,
+                    "StatementSignature2 in the version file is not base64 of 64 bytes");
     if (!oldSignatureText.empty() && !decodeBase64(oldSignatureText, kSignatureBytes))
-        return fail(StatementVerdict::Malformed, "Signature in the version file is not base64 of 64 bytes");
+        return fail(StatementVerdict::Malformed,
+                    "Signature in the version file is not base64 of 64 bytes");
 
     e.newerForm = signature2.has_value();
     // Unsigned, the product and the expiry say nothing; the older statement covers neither.
@@ -341,8 +353,9 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
                     "the links file holds a key but the version file has no StatementSignature "
                     "(a Signature alone is the old form, over the installer's bytes only)");
     if (!release.size || !release.sha256)
-        return fail(StatementVerdict::Malformed,
-                    "the version file has a statement signature but not the Size and SHA256 it covers");
+        return fail(
+            StatementVerdict::Malformed,
+            "the version file has a statement signature but not the Size and SHA256 it covers");
     // The newer line decides when it is there: falling back to the older one when it does not
     // verify would only help someone who changed the file.
     const std::string signedText =
@@ -351,20 +364,23 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
                     : statement(release.version, release.shell, *release.size, *release.sha256);
     const std::vector<unsigned char>& used = e.newerForm ? *signature2 : *signature;
     const bool verifies = std::ranges::any_of(keys, [&](const std::vector<unsigned char>& key) {
-        return crypto_sign_verify_detached(used.data(), reinterpret_cast<const unsigned char*>(signedText.data()),
-                                           signedText.size(), key.data()) == 0;
+        return crypto_sign_verify_detached(
+                   used.data(), reinterpret_cast<const unsigned char*>(signedText.data()),
+                   signedText.size(), key.data()) == 0;
     });
     if (!verifies)
         return fail(StatementVerdict::BadSignature,
                     std::string(e.newerForm ? "StatementSignature2" : "StatementSignature") +
-                        " does not verify under any key of the links file for this Version, Shell, Size and SHA256" +
+                        " does not verify under any key of the links file for this Version, Shell, "
+                        "Size and SHA256" +
                         (e.newerForm ? ", Product and Expires" : ""));
     r.verified = true;
     if (requireExpiry && !release.expires)
         return fail(StatementVerdict::ExpiryRequired,
-                    e.newerForm ? "the links file requires an expiry and the statement has none"
-                                : "the links file requires an expiry and the version file is signed in the "
-                                  "older form, without one (StatementSignature2 is missing)");
+                    e.newerForm
+                        ? "the links file requires an expiry and the statement has none"
+                        : "the links file requires an expiry and the version file is signed in the "
+                          "older form, without one (StatementSignature2 is missing)");
     return fail(StatementVerdict::Accepted, "signed by a key of the links file");
 }
 
@@ -398,7 +414,8 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
     if (!read) return refuse(error);
 
     if (release.size && length != *release.size)
-        return refuse("Size says " + std::to_string(*release.size) + " bytes, the file has " + std::to_string(length));
+        return refuse("Size says " + std::to_string(*release.size) + " bytes, the file has " +
+                      std::to_string(length));
     if (release.sha256) {
         Sha256 actual{};
         crypto_hash_sha256_final(&shaState, actual.data());
@@ -434,14 +451,22 @@ VerifyResult verifyUpdate(const std::filesystem::path& versionFile,
 
 const char* verdictName(StatementVerdict verdict) {
     switch (verdict) {
-        case StatementVerdict::Accepted: return "accepted";
-        case StatementVerdict::NoStatement: return "no statement";
-        case StatementVerdict::BadSignature: return "bad signature";
-        case StatementVerdict::Expired: return "expired";
-        case StatementVerdict::WrongProduct: return "wrong product";
-        case StatementVerdict::ExpiryRequired: return "expiry required";
-        case StatementVerdict::Mismatch: return "version or name Veltrup cannot act on";
-        case StatementVerdict::Malformed: return "malformed";
+        case StatementVerdict::Accepted:
+            return "accepted";
+        case StatementVerdict::NoStatement:
+            return "no statement";
+        case StatementVerdict::BadSignature:
+            return "bad signature";
+        case StatementVerdict::Expired:
+            return "expired";
+        case StatementVerdict::WrongProduct:
+            return "wrong product";
+        case StatementVerdict::ExpiryRequired:
+            return "expiry required";
+        case StatementVerdict::Mismatch:
+            return "version or name Veltrup cannot act on";
+        case StatementVerdict::Malformed:
+            return "malformed";
     }
     return "malformed";
 }
@@ -451,7 +476,8 @@ StatementResult checkVersionFile(const std::filesystem::path& versionFile,
                                  const Expectation& expected) {
     // Without a key the version check reads nothing more than it always did.
     if (!linksHoldAKey(linksFile)) {
-        StatementResult unsigned_{StatementVerdict::Accepted, "no key in the links file", false, {}};
+        StatementResult unsigned_{
+            StatementVerdict::Accepted, "no key in the links file", false, {}};
         unsigned_.release.version = mainValue(versionFile, "Version");
         unsigned_.release.shell = mainValue(versionFile, "Shell");
         return unsigned_;
@@ -468,20 +494,22 @@ StatementResult checkVersionFile(const std::filesystem::path& versionFile,
     // An older statement names no product; it is believed unless links.ini requires the newer
     // form, which examine() has already applied.
     if (e.newerForm && release.product != expected.product)
-        return refuseAs(StatementVerdict::WrongProduct, "the statement is for \"" + release.product +
-                                                            "\", not for \"" + std::string(expected.product) + "\"");
+        return refuseAs(StatementVerdict::WrongProduct, "the statement is for \"" +
+                                                            release.product + "\", not for \"" +
+                                                            std::string(expected.product) + "\"");
     if (release.expires && expected.now > *release.expires + kClockSkewAllowance)
         return refuseAs(StatementVerdict::Expired,
                         "the statement expired at " + release::formatUtcTime(*release.expires));
     try {
         versionFromText(release.version);
     } catch (const std::exception&) {
-        return refuseAs(StatementVerdict::Mismatch,
-                        "the signed Version \"" + release.version + "\" is not one Veltrup can compare");
+        return refuseAs(StatementVerdict::Mismatch, "the signed Version \"" + release.version +
+                                                        "\" is not one Veltrup can compare");
     }
     if (!isSafeUpdateName(release.shell, expected.ownProgram))
         return refuseAs(StatementVerdict::Mismatch,
-                        "the signed Shell \"" + release.shell + "\" is not a name Veltrup saves an update under");
+                        "the signed Shell \"" + release.shell +
+                            "\" is not a name Veltrup saves an update under");
     return r;
 }
 

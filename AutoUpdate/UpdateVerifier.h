@@ -134,10 +134,10 @@ const char* verdictName(StatementVerdict verdict);
 
 // What the version file says, as read; signed when StatementResult::verified.
 struct SignedRelease {
-    std::string version, shell;             // as the window reads them (first line wins)
-    std::optional<std::uint64_t> size;      // the installer's, when given
+    std::string version, shell;         // as the window reads them (first line wins)
+    std::optional<std::uint64_t> size;  // the installer's, when given
     std::optional<std::array<unsigned char, 32>> sha256;
-    std::string product;                    // "" in a statement of the older form
+    std::string product;  // "" in a statement of the older form
     std::optional<std::chrono::sys_seconds> expires;
 };
 
@@ -150,9 +150,9 @@ struct StatementResult {
 };
 
 struct Expectation {
-    std::string_view product;                 // the product this copy updates (kProductName)
+    std::string_view product;  // the product this copy updates (kProductName)
     std::chrono::system_clock::time_point now;
-    std::string_view ownProgram;              // the name Veltrup runs under (ownProgramName())
+    std::string_view ownProgram;  // the name Veltrup runs under (ownProgramName())
 };
 
 // The check as soon as the version file has arrived, before anything is said or offered.

@@ -192,19 +192,22 @@ bool isUpdateName(std::string_view shell) {
 std::string whyNotAVersion(std::string_view version) {
     if (version.empty() || !release::readsBackUnchanged(version))
         return "the version \"" + std::string(version) +
-               "\" cannot stand in a version file as it is (empty, spaces or quotes around it, over "
+               "\" cannot stand in a version file as it is (empty, spaces or quotes around it, "
+               "over "
                "127 characters, not UTF-8, or a control character)";
     try {
         versionFromText(version);
     } catch (const std::exception&) {
         return "the version \"" + std::string(version) +
-               "\" is not one Veltrup can compare (a number with \".\" as its decimal point, within "
+               "\" is not one Veltrup can compare (a number with \".\" as its decimal point, "
+               "within "
                "32 bits)";
     }
     return {};
 }
 
-std::optional<ReleaseLines> signRelease(const SecretKey& key, const std::filesystem::path& installer,
+std::optional<ReleaseLines> signRelease(const SecretKey& key,
+                                        const std::filesystem::path& installer,
                                         std::string_view version, std::string_view shell,
                                         const SignOptions& options, std::string& error) {
     if (!release::cryptoReady()) {
@@ -245,8 +248,8 @@ std::optional<ReleaseLines> signRelease(const SecretKey& key, const std::filesys
         error, true);
     if (!read) return std::nullopt;
     std::array<unsigned char, release::kSignatureBytes> oldSignature{};
-    if (options.withOldSignature &&
-        crypto_sign_final_create(&oldState, oldSignature.data(), nullptr, key.bytes().data()) != 0) {
+    if (options.withOldSignature && crypto_sign_final_create(&oldState, oldSignature.data(),
+                                                             nullptr, key.bytes().data()) != 0) {
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
@@ -255,26 +258,29 @@ std::optional<ReleaseLines> signRelease(const SecretKey& key, const std::filesys
     crypto_hash_sha256_final(&shaState, sha.data());
     const auto signText = [&](const std::string& text) -> std::optional<std::string> {
         std::array<unsigned char, release::kSignatureBytes> signature{};
-        if (crypto_sign_detached(signature.data(), nullptr, reinterpret_cast<const unsigned char*>(text.data()),
-                                 text.size(), key.bytes().data()) != 0)
+        if (crypto_sign_detached(signature.data(), nullptr,
+                                 reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                 key.bytes().data()) != 0)
             return std::nullopt;
         return release::encodeBase64(signature);
     };
     const auto signature = signText(release::statement(version, shell, length, sha));
-    const auto signature2 = signText(release::statement2(version, shell, length, sha, options.product, expires));
+    const auto signature2 =
+        signText(release::statement2(version, shell, length, sha, options.product, expires));
     if (!signature || !signature2) {
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
-    return ReleaseLines{std::string(version),
-                        std::string(shell),
-                        std::to_string(length),
-                        release::encodeHex(sha),
-                        options.product,
-                        expires,
-                        *signature,
-                        *signature2,
-                        options.withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
+    return ReleaseLines{
+        std::string(version),
+        std::string(shell),
+        std::to_string(length),
+        release::encodeHex(sha),
+        options.product,
+        expires,
+        *signature,
+        *signature2,
+        options.withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
 }
 
 std::optional<ReleaseLines> signInstaller(const SecretKey& key,
@@ -286,7 +292,8 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
     return signRelease(key, installer, version, shell, options, error);
 }
 
-std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text, std::chrono::sys_seconds now,
+std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text,
+                                                    std::chrono::sys_seconds now,
                                                     std::string& error) {
     std::optional<std::chrono::sys_seconds> expiry = release::parseUtcTime(text);
     if (!expiry && text.size() >= 2 && (text.back() == 'd' || text.back() == 'h')) {
@@ -299,8 +306,10 @@ std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text, std::
                                                : std::chrono::seconds(std::chrono::hours(*count)));
     }
     if (!expiry) {
-        error = "--expires takes a number of days or hours (30d, 12h) or a time in UTC as "
-                "YYYY-MM-DDTHH:MM:SSZ, not \"" + std::string(text) + "\"";
+        error =
+            "--expires takes a number of days or hours (30d, 12h) or a time in UTC as "
+            "YYYY-MM-DDTHH:MM:SSZ, not \"" +
+            std::string(text) + "\"";
         return std::nullopt;
     }
     if (*expiry <= now) {

@@ -96,7 +96,8 @@ struct SignOptions {
 // read back differently from the version file (spaces or quotes around it, more than 127
 // characters, bytes that are not UTF-8, control characters), and a name it would refuse to
 // save and start.
-std::optional<ReleaseLines> signRelease(const SecretKey& key, const std::filesystem::path& installer,
+std::optional<ReleaseLines> signRelease(const SecretKey& key,
+                                        const std::filesystem::path& installer,
                                         std::string_view version, std::string_view shell,
                                         const SignOptions& options, std::string& error);
 // The same for this product, without an expiry.
@@ -107,7 +108,8 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
 
 // The expiry of --expires: "30d" or "12h" from now (a whole number of days or hours, at least
 // one), or a time as YYYY-MM-DDTHH:MM:SSZ. Refuses one that is not after now.
-std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text, std::chrono::sys_seconds now,
+std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text,
+                                                    std::chrono::sys_seconds now,
                                                     std::string& error);
 
 }  // namespace veltrup::maker

@@ -21,7 +21,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: veltrup-sign keygen DIR\n"
-    "       veltrup-sign sign [--expires WHEN] [--product NAME] [--now TIME] [--with-old-signature]\n"
+    "       veltrup-sign sign [--expires WHEN] [--product NAME] [--now TIME] "
+    "[--with-old-signature]\n"
     "                         SECRET_KEY INSTALLER VERSION [NAME]\n"
     "       veltrup-sign verify [--now TIME] [--product NAME] LINKS_INI UPDATE_INI INSTALLER\n"
     "       veltrup-sign --help\n";
@@ -85,13 +86,15 @@ CommandLine parse(const std::vector<std::string>& args) {
     CommandLine line;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        std::optional<std::string>* valued = arg == "--expires" ? &line.expires
+        std::optional<std::string>* valued = arg == "--expires"   ? &line.expires
                                              : arg == "--product" ? &line.product
                                              : arg == "--now"     ? &line.now
                                                                   : nullptr;
         if (valued) {
-            if (i + 1 == args.size() || valued->has_value()) line.ok = false;
-            else *valued = args[++i];
+            if (i + 1 == args.size() || valued->has_value())
+                line.ok = false;
+            else
+                *valued = args[++i];
         } else if (arg == "--with-old-signature") {
             line.withOldSignature = true;
         } else if (arg.starts_with("--")) {
@@ -106,7 +109,8 @@ CommandLine parse(const std::vector<std::string>& args) {
 std::optional<std::chrono::sys_seconds> nowFrom(const CommandLine& line, std::string& error) {
     if (!line.now) return systemNow();
     auto now = veltrup::release::parseUtcTime(*line.now);
-    if (!now) error = "--now takes a time in UTC as YYYY-MM-DDTHH:MM:SSZ, not \"" + *line.now + "\"";
+    if (!now)
+        error = "--now takes a time in UTC as YYYY-MM-DDTHH:MM:SSZ, not \"" + *line.now + "\"";
     return now;
 }
 
@@ -126,15 +130,17 @@ int sign(const CommandLine& line) {
     const std::string& keyFile = line.plain[0];
     const std::string& installer = line.plain[1];
     const std::string& version = line.plain[2];
-    const std::string name =
-        line.plain.size() == 4 ? line.plain[3] : std::filesystem::path(installer).filename().string();
+    const std::string name = line.plain.size() == 4
+                                 ? line.plain[3]
+                                 : std::filesystem::path(installer).filename().string();
     std::string error;
     veltrup::maker::SignOptions options;
     options.withOldSignature = line.withOldSignature;
     if (line.product) options.product = *line.product;
     const auto now = nowFrom(line, error);
     if (!now) return failed(error);
-    if (line.expires && !(options.expires = veltrup::maker::parseExpiry(*line.expires, *now, error)))
+    if (line.expires &&
+        !(options.expires = veltrup::maker::parseExpiry(*line.expires, *now, error)))
         return failed(error);
     struct stat st {};
     if (::stat(keyFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
@@ -147,9 +153,10 @@ int sign(const CommandLine& line) {
     if (veltrup::release::parseSize(lines->size).value_or(0) > static_cast<std::uint64_t>(INT32_MAX))
         std::fprintf(stderr, "veltrup-sign: warning: the updater cannot download files of 2 GiB or more\n");
     // Veltrup compares whole numbers: "4.5" is offered as 4 (halves round to even).
-    if (const std::string compared = std::to_string(veltrup::versionFromText(version)); compared != version)
-        std::fprintf(stderr, "veltrup-sign: warning: Veltrup compares version %s as %s\n", version.c_str(),
-                     compared.c_str());
+    if (const std::string compared = std::to_string(veltrup::versionFromText(version));
+        compared != version)
+        std::fprintf(stderr, "veltrup-sign: warning: Veltrup compares version %s as %s\n",
+                     version.c_str(), compared.c_str());
     std::fputs(lines->text().c_str(), stdout);
     return 0;
 }
@@ -175,15 +182,18 @@ int verify(const CommandLine& line) {
     // before it downloads anything, signed or not.
     const std::string shell = veltrup::ReadProfileString("MAIN", "Shell", "Erro", versionFile);
     if (!veltrup::maker::isUpdateName(shell))
-        return refused("name", "Shell \"" + shell + "\" is not a name the updater saves and starts");
-    if (const std::string why = veltrup::maker::whyNotAVersion(statement.release.version); !why.empty())
+        return refused("name",
+                       "Shell \"" + shell + "\" is not a name the updater saves and starts");
+    if (const std::string why = veltrup::maker::whyNotAVersion(statement.release.version);
+        !why.empty())
         return refused("version", why);
     // Then what it checks once the installer has arrived.
     const auto result = veltrup::verifyUpdate(versionFile, links, installer, shell);
     if (!result.ok) return refused("installer", result.reason);
     std::string expiry;
     if (statement.release.expires)
-        expiry = "; the statement expires at " + veltrup::release::formatUtcTime(*statement.release.expires);
+        expiry = "; the statement expires at " +
+                 veltrup::release::formatUtcTime(*statement.release.expires);
     std::printf("accepted: %s%s\n", result.reason.c_str(), expiry.c_str());
     return 0;
 }

@@ -55,7 +55,9 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string(), "3"});
     ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
     EXPECT_EQ(signedOut.err, "");
-    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nStatementSignature=", 0),
+    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" +
+                                      r.lines.sha256 + "\nProduct=Parvix 2002\nStatementSignature=",
+                                  0),
               0u)
         << signedOut.out;
 
