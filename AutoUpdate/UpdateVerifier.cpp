@@ -272,9 +272,9 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
         r.reason = std::move(why);
         return e;
     };
-    SignedRelease& release = r.release;
-    release.version = mainValue(versionFile, "Version");
-    release.shell = mainValue(versionFile, "Shell");
+    SignedRelease& offer = r.release;
+    offer.version = mainValue(versionFile, "Version");
+    offer.shell = mainValue(versionFile, "Shell");
     const std::string sizeText = mainValue(versionFile, "Size");
     const std::string shaText = mainValue(versionFile, "SHA256");
     const std::string productText = mainValue(versionFile, "Product");
@@ -321,12 +321,12 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
 
     std::optional<std::vector<unsigned char>> signature;
     std::optional<std::vector<unsigned char>> signature2;
-    if (!sizeText.empty() && !(release.size = parseSize(sizeText)))
+    if (!sizeText.empty() && !(offer.size = parseSize(sizeText)))
         return fail(StatementVerdict::Malformed,
                     "Size in the version file is not a whole number of bytes");
-    if (!shaText.empty() && !(release.sha256 = decodeSha256Hex(shaText)))
+    if (!shaText.empty() && !(offer.sha256 = decodeSha256Hex(shaText)))
         return fail(StatementVerdict::Malformed, "SHA256 in the version file is not 64 hex digits");
-    if (!expiresText.empty() && !(release.expires = parseUtcTime(expiresText)))
+    if (!expiresText.empty() && !(offer.expires = parseUtcTime(expiresText)))
         return fail(StatementVerdict::Malformed,
                     "Expires in the version file is not a time as YYYY-MM-DDTHH:MM:SSZ");
     if (!signatureText.empty() && !(signature = decodeBase64(signatureText, kSignatureBytes)))
@@ -342,26 +342,26 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
     e.newerForm = signature2.has_value();
     // Unsigned, the product and the expiry say nothing; the older statement covers neither.
     if (keys.empty() || !e.newerForm) {
-        release.product.clear();
-        release.expires.reset();
+        offer.product.clear();
+        offer.expires.reset();
     } else {
-        release.product = productText;
+        offer.product = productText;
     }
     if (keys.empty()) return fail(StatementVerdict::Accepted, "no key in the links file");
     if (!signature && !signature2)
         return fail(StatementVerdict::NoStatement,
                     "the links file holds a key but the version file has no StatementSignature "
                     "(a Signature alone is the old form, over the installer's bytes only)");
-    if (!release.size || !release.sha256)
+    if (!offer.size || !offer.sha256)
         return fail(
             StatementVerdict::Malformed,
             "the version file has a statement signature but not the Size and SHA256 it covers");
     // The newer line decides when it is there: falling back to the older one when it does not
     // verify would only help someone who changed the file.
     const std::string signedText =
-        e.newerForm ? statement2(release.version, release.shell, *release.size, *release.sha256,
+        e.newerForm ? statement2(offer.version, offer.shell, *offer.size, *offer.sha256,
                                  productText, expiresText)
-                    : statement(release.version, release.shell, *release.size, *release.sha256);
+                    : statement(offer.version, offer.shell, *offer.size, *offer.sha256);
     const std::vector<unsigned char>& used = e.newerForm ? *signature2 : *signature;
     const bool verifies = std::ranges::any_of(keys, [&](const std::vector<unsigned char>& key) {
         return crypto_sign_verify_detached(
@@ -375,7 +375,7 @@ Examined examine(const std::filesystem::path& versionFile, const std::filesystem
                         "Size and SHA256" +
                         (e.newerForm ? ", Product and Expires" : ""));
     r.verified = true;
-    if (requireExpiry && !release.expires)
+    if (requireExpiry && !offer.expires)
         return fail(StatementVerdict::ExpiryRequired,
                     e.newerForm
                         ? "the links file requires an expiry and the statement has none"
@@ -394,12 +394,12 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
     const Examined e = examine(versionFile, linksFile);
     if (!e.anything) return {true, "nothing to check"};
     if (!e.result.ok()) return refuse(e.result.reason);
-    const SignedRelease& release = e.result.release;
+    const SignedRelease& offer = e.result.release;
     // The name the caller saves or starts the update under must be the one that was signed.
-    if (e.result.verified && release.shell != shell)
+    if (e.result.verified && offer.shell != shell)
         return refuse("the update is handled under another name than the version file's Shell");
     // A Signature without a key has nothing to be checked against.
-    if (!e.result.verified && !release.size && !release.sha256) return {true, "nothing to check"};
+    if (!e.result.verified && !offer.size && !offer.sha256) return {true, "nothing to check"};
 
     crypto_hash_sha256_state shaState;
     crypto_hash_sha256_init(&shaState);
@@ -413,13 +413,13 @@ VerifyResult check(const std::filesystem::path& versionFile, const std::filesyst
         error);
     if (!read) return refuse(error);
 
-    if (release.size && length != *release.size)
-        return refuse("Size says " + std::to_string(*release.size) + " bytes, the file has " +
+    if (offer.size && length != *offer.size)
+        return refuse("Size says " + std::to_string(*offer.size) + " bytes, the file has " +
                       std::to_string(length));
-    if (release.sha256) {
+    if (offer.sha256) {
         Sha256 actual{};
         crypto_hash_sha256_final(&shaState, actual.data());
-        if (sodium_memcmp(actual.data(), release.sha256->data(), actual.size()) != 0)
+        if (sodium_memcmp(actual.data(), offer.sha256->data(), actual.size()) != 0)
             return refuse("SHA256 does not match the file (it is " + encodeHex(actual) + ")");
     }
     return {true, e.result.verified ? "signed by the maker's key" : "size and digest match"};
@@ -490,25 +490,25 @@ StatementResult checkVersionFile(const std::filesystem::path& versionFile,
         r.reason = std::move(why);
         return r;
     };
-    const SignedRelease& release = r.release;
+    const SignedRelease& offer = r.release;
     // An older statement names no product; it is believed unless links.ini requires the newer
     // form, which examine() has already applied.
-    if (e.newerForm && release.product != expected.product)
+    if (e.newerForm && offer.product != expected.product)
         return refuseAs(StatementVerdict::WrongProduct, "the statement is for \"" +
-                                                            release.product + "\", not for \"" +
+                                                            offer.product + "\", not for \"" +
                                                             std::string(expected.product) + "\"");
-    if (release.expires && expected.now > *release.expires + kClockSkewAllowance)
+    if (offer.expires && expected.now > *offer.expires + kClockSkewAllowance)
         return refuseAs(StatementVerdict::Expired,
-                        "the statement expired at " + release::formatUtcTime(*release.expires));
+                        "the statement expired at " + release::formatUtcTime(*offer.expires));
     try {
-        versionFromText(release.version);
+        versionFromText(offer.version);
     } catch (const std::exception&) {
-        return refuseAs(StatementVerdict::Mismatch, "the signed Version \"" + release.version +
+        return refuseAs(StatementVerdict::Mismatch, "the signed Version \"" + offer.version +
                                                         "\" is not one Veltrup can compare");
     }
-    if (!isSafeUpdateName(release.shell, expected.ownProgram))
+    if (!isSafeUpdateName(offer.shell, expected.ownProgram))
         return refuseAs(StatementVerdict::Mismatch,
-                        "the signed Shell \"" + release.shell +
+                        "the signed Shell \"" + offer.shell +
                             "\" is not a name Veltrup saves an update under");
     return r;
 }
