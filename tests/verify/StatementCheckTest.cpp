@@ -33,7 +33,7 @@ std::string signedByHand(const Release& r, const std::string& version, const std
            "\n";
 }
 
-TEST(VersionCheck, EachStaleForeignOrUnsignedStatementIsRefusedUnderItsOwnCategory) {
+TEST(StatementCheck, EachStaleForeignOrUnsignedStatementIsRefusedUnderItsOwnCategory) {
     const Release other(1000);  // another key
     const auto expiring = [](const Release& r) { return r.sign({.expires = kExpiry}).text(); };
     const auto olderFormOnly = [](const Release& r) {
