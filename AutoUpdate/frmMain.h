@@ -80,7 +80,8 @@ class frmMain : public QWidget {
     carvo::Dispatch& dl1() { return *dl1_; }
     carvo::Dispatch& dl2() { return *dl2_; }
 
-    // Button handlers.
+    // Button handlers (frmMain.cpp; cmdDLCancel_Click and discardHiddenPartial, step 2's, in
+    // frmMain.Download.cpp).
     void cmdAvancar_Click();
     void cmdSair_Click();
     void Command1_Click();
@@ -88,11 +89,11 @@ class frmMain : public QWidget {
     // Deletes the update's hidden partial file (a checked update arrives under one), if any.
     void discardHiddenPartial();
 
-    // Handlers of dl1's events.
+    // Handlers of dl1's events (frmMain.VersionCheck.cpp).
     void dl1_DLComplete();
     void dl1_DLECode(std::int32_t lErrorCode);
     void dl1_StatusChange(const std::string& lpStatus);
-    // Handlers of dl2's events.
+    // Handlers of dl2's events (frmMain.Download.cpp).
     void dl2_DLComplete();
     void dl2_DLECode(std::int32_t lErrorCode);
     void dl2_RecievedBytes(std::int32_t lnumBYTES);
@@ -163,36 +164,42 @@ class frmMain : public QWidget {
     class Site;
     class Events;
 
+    // The look (frmMain.Layout.cpp).
     void buildWindow();
     void buildPanel1();
     void buildPanel2();
     void buildPanel3();
+
+    // The link to the controls and the plumbing (frmMain.cpp).
     std::shared_ptr<carvo::Dispatch> makeControl(int which);
     void onControlEvent(int which, carvo::DispId id, std::span<carvo::Variant> args);
     // Runs a handler from the message loop; a failure inside it is told, never thrown into Qt.
     void guarded(const std::function<void()>& handler);
-
-    void StartVersionCheck();
-    void StartUpdateDownload();
-    // Shows a failure on panel 2's four labels and offers the download again.
-    void showDownloadFailure(const char* title, const char* text, const char* advice);
-    void handOff();
-    // After the installer was refused at the hand-off: back to panel 2 with the refusal shown
-    // and the download offered again, as after a failed download.
-    void backToDownloadStep();
-    // Shows the start of an attempt (0, or where a resume goes on) in the bar and the figures.
-    void showStartOfAttempt(std::int32_t position);
-    // Shows at once the download figures that still wait for a repaint.
-    void showLatestFigures();
-    // A plain file name that is not one of the program's own files (the links file, the version
-    // file, the program itself): the update is written, and started, under this name.
-
     std::string localPath(std::string_view name) const;
     carvo::Variant installedVersion() const;
     carvo::HostServices& host() const;
 
+    // Step 1 (frmMain.VersionCheck.cpp).
+    void StartVersionCheck();
+
+    // Step 2 (frmMain.Download.cpp).
+    void StartUpdateDownload();
+    // Shows a failure on panel 2's four labels and offers the download again.
+    void showDownloadFailure(const char* title, const char* text, const char* advice);
+    // Shows the start of an attempt (0, or where a resume goes on) in the bar and the figures.
+    void showStartOfAttempt(std::int32_t position);
+    // Shows at once the download figures that still wait for a repaint.
+    void showLatestFigures();
+
+    // Step 3 (frmMain.HandOff.cpp).
+    void handOff();
+    // After the installer was refused at the hand-off: back to panel 2 with the refusal shown
+    // and the download offered again, as after a failed download.
+    void backToDownloadStep();
+
     MainEnvironment env_;
     std::int16_t intStep_ = 0;
+    // The state of the steps. Step 2's resume record is ResumePoint below.
     // Set by a control's DLECode while its probe runs: the transfer after a refused or failed
     // probe would only replace the probe's explanation with a vaguer one.
     bool probeFailed_ = false;
