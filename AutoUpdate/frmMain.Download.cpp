@@ -56,7 +56,7 @@ void frmMain::StartUpdateDownload() {
     lblError2->hide();
     lblWhatToDoTit2->hide();
     lblWhatToDo2->hide();
-    const std::string versionFile = localPath("Update.ini");
+    const std::string versionFile = downloadPath("Update.ini");
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", versionFile);
     if (!isSafeUpdateName(shell, ownProgramName())) {
         // The name comes from the server: a path in it would write, and later run, a file
@@ -69,10 +69,10 @@ void frmMain::StartUpdateDownload() {
     // With the maker's key in use, the update arrives under a name of its own and takes its
     // real name only once it has passed the check, so a file that fails it never replaces one
     // that was there. Without a key the update is saved under its name, as always.
-    updateTarget_ = localPath(shell);
+    updateTarget_ = downloadPath(shell);
     const bool checked =
         !ReadProfileString("MAIN", "PublicKey", "", localPath("links.ini")).empty();
-    const std::string saveLocation = checked ? localPath("." + shell + ".parcial") : updateTarget_;
+    const std::string saveLocation = checked ? downloadPath("." + shell + ".parcial") : updateTarget_;
     hiddenPartial_ = checked ? saveLocation : std::string();
     const std::string url = ReadProfileString("MAIN", "File", "Erro", versionFile);
     carvo::putProperty(dl, carvo::dispid::SaveLocation, saveLocation);
@@ -170,7 +170,7 @@ void frmMain::dl2_DLComplete() {
     // deleted at once, so nothing can start it later.
     const std::string downloaded =
         carvo::getProperty(*dl2_, carvo::dispid::SaveLocation).toString();
-    if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), downloaded,
+    if (!verifyOrDelete(downloadPath("Update.ini"), localPath("links.ini"), downloaded,
                         std::filesystem::path(updateTarget_).filename().string())
              .ok) {
         showDownloadFailure(kVerifyFailureTitle, kVerifyFailureText, kVerifyFailureAdvice);

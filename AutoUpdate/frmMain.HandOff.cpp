@@ -37,12 +37,12 @@ void frmMain::handOff() {
     }
     const std::string saved = carvo::getProperty(*dl1_, carvo::dispid::SaveLocation).toString();
     const std::string shell = ReadProfileString("MAIN", "Shell", "Erro", saved);
-    const std::string installer = localPath(shell);
+    const std::string installer = downloadPath(shell);
     std::string failure;
     bool refusedByCheck = false;
     if (!isSafeUpdateName(shell, ownProgramName())) {
         failure = "O nome do programa de Atualização não é válido.";
-    } else if (!verifyOrDelete(localPath("Update.ini"), localPath("links.ini"), installer, shell)
+    } else if (!verifyOrDelete(downloadPath("Update.ini"), localPath("links.ini"), installer, shell)
                     .ok) {
         // Checked again just before it runs: the file may have changed since it arrived.
         failure = kVerifyFailureText;

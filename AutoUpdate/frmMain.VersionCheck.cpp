@@ -21,7 +21,7 @@ void frmMain::StartVersionCheck() {
     lblWhatToDo->hide();
     lblWhatToDoTit->hide();
     carvo::Dispatch& dl = *dl1_;
-    carvo::putProperty(dl, carvo::dispid::SaveLocation, localPath("Update.ini"));
+    carvo::putProperty(dl, carvo::dispid::SaveLocation, downloadPath("Update.ini"));
     carvo::putProperty(dl, carvo::dispid::Url,
                        ReadProfileString("MAIN", "UpdateFile", "Erro", localPath("links.ini")));
     // The outcome comes back as events. After a failed probe (404, refused, cancelled) there

@@ -99,6 +99,11 @@ std::string frmMain::localPath(std::string_view name) const {
     return env_.programFolder + "/" + std::string(name);
 }
 
+std::string frmMain::downloadPath(std::string_view name) const {
+    if (env_.downloadFolder.empty()) return localPath(name);
+    return env_.downloadFolder + "/" + std::string(name);
+}
+
 Variant frmMain::installedVersion() const {
     return ReadRegValue(HKEY_LOCAL_MACHINE, kVersionKey, kVersionValue, env_.registryStore);
 }
@@ -235,7 +240,7 @@ void frmMain::cmdAvancar_Click() {
             const std::string saved =
                 carvo::getProperty(*dl1_, carvo::dispid::SaveLocation).toString();
             txtInstallPath->setPlainText(
-                qs(localPath(ReadProfileString("MAIN", "Shell", "Erro", saved))));
+                qs(downloadPath(ReadProfileString("MAIN", "Shell", "Erro", saved))));
             txtInstallPath->setFocus();
             intStep_ = 4;
             break;

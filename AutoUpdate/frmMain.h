@@ -45,6 +45,8 @@ inline constexpr const char* kVersionValue = "Version";
 struct MainEnvironment {
     // Folder of the running program, without a trailing separator except at the root "/".
     std::string programFolder;
+    // Where the version file and the installer are saved; empty means beside the program.
+    std::string downloadFolder;
     // The registry store that ReadRegValue reads.
     std::filesystem::path registryStore;
     // Yield, message boxes; must outlive the window.
@@ -175,7 +177,10 @@ class frmMain : public QWidget {
     void onControlEvent(int which, carvo::DispId id, std::span<carvo::Variant> args);
     // Runs a handler from the message loop; a failure inside it is told, never thrown into Qt.
     void guarded(const std::function<void()>& handler);
+    // A file beside the program (links.ini).
     std::string localPath(std::string_view name) const;
+    // A file Veltrup downloads (Update.ini, the installer, its hidden partial file).
+    std::string downloadPath(std::string_view name) const;
     carvo::Variant installedVersion() const;
     carvo::HostServices& host() const;
 
