@@ -72,7 +72,8 @@ void frmMain::StartUpdateDownload() {
     updateTarget_ = downloadPath(shell);
     const bool checked =
         !ReadProfileString("MAIN", "PublicKey", "", localPath("links.ini")).empty();
-    const std::string saveLocation = checked ? downloadPath("." + shell + ".parcial") : updateTarget_;
+    const std::string saveLocation =
+        checked ? downloadPath("." + shell + ".parcial") : updateTarget_;
     hiddenPartial_ = checked ? saveLocation : std::string();
     const std::string url = ReadProfileString("MAIN", "File", "Erro", versionFile);
     carvo::putProperty(dl, carvo::dispid::SaveLocation, saveLocation);
