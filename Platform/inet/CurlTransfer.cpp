@@ -34,6 +34,13 @@ constexpr milliseconds CallerAway{1000};
 
 constexpr long ReadBufferSize = 128 * 1024;
 constexpr long DefaultConnectTimeoutMs = 30'000;
+// A connection that delivers nothing for this long, while we are not holding it back, has
+// stalled, and the request fails so that the owner can retry (and resume). A minute outlasts
+// what a live server or proxy goes quiet for (a slow disk, a busy origin behind a proxy, a
+// mobile link that drops for a few seconds; TCP itself gives up on a lost segment after about
+// fifteen minutes, and wget waits as long), while a user at the window would not wait longer
+// before giving up by hand. Time the caller spends away (a paused download, a dialog) and time
+// the transfer is paused because the ring is full never count.
 constexpr long DefaultStallTimeoutMs = 60'000;
 constexpr long MaxRedirects = 10;
 

@@ -37,12 +37,12 @@ struct Live {
     ScratchFolder dir;
     fs::path target = dir.path() / "download.bin";
 
-    explicit Live(std::int32_t chunk = 1024) {
+    explicit Live(std::int32_t chunk = 1024, long stallTimeoutMs = 5000) {
         DownLoadEnvironment env;
-        env.makeTransfer = [](YieldFn y) {
+        env.makeTransfer = [stallTimeoutMs](YieldFn y) {
             TransferOptions options;
             options.connectTimeoutMs = 5000;
-            options.stallTimeoutMs = 5000;
+            options.stallTimeoutMs = stallTimeoutMs;
             return makeCurlTransfer(std::move(y), options);
         };
         env.decimalPoint = '.';
@@ -147,6 +147,47 @@ TEST(Network, ADroppedConnectionIsFinishedByAResumeIntoTheIdenticalFile) {
     auto requests = good.requests();
     ASSERT_EQ(requests.size(), 2u);  // the resume's own probe, then the range request
     EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(partial.size() - 100) + "-");
+}
+
+TEST(Network, AStalledTransferEndsInTheErrorExitAndAResumeFinishesIt) {
+    // The server goes quiet with the connection open, in the middle of the body and before its
+    // header block: each ends in its error exit once the (here shortened) stall limit passes,
+    // and a broken body keeps exactly the bytes that came, for the resume.
+    const std::string body = pattern(1024 * 1024 + 5);
+    const std::size_t stallsAt = 75 * 4096;  // whole pieces: a piece cut short is not kept
+    HttpTestServer server;
+    server.route("/f.bin", [&](const Request&) {
+        Response r = withBody(body);
+        r.honourRange = true;
+        if (server.requestCount() == 1) r.stallAfter = stallsAt;
+        return r;
+    });
+    Response silent;
+    silent.neverRespond = true;
+    server.route("/silent", silent);
+
+    Live live(4096, 300);
+    live.fetch(server.url("/f.bin"));
+    const auto& ev = live.log->events;
+    ASSERT_GE(ev.size(), 3u);
+    EXPECT_EQ(
+        std::vector<std::string>(ev.end() - 3, ev.end()),
+        (std::vector<std::string>{"DLError\tErro ao puxar arquivo de: " + server.url("/f.bin"),
+                                  "StatusChange\tErro ao puxar o arquivo!", "DLECode\t1"}));
+    EXPECT_EQ(live.log->last("RecievedBytes"), "RecievedBytes\t" + std::to_string(stallsAt));
+    EXPECT_TRUE(loadBytes(live.target) == body.substr(0, stallsAt));
+
+    live.dl->DLResume();
+    EXPECT_EQ(live.log->last("StatusChange"), "StatusChange\tDownload Terminado!");
+    EXPECT_TRUE(loadBytes(live.target) == body);
+    EXPECT_EQ(server.requests().back().header("Range"), "bytes=" + std::to_string(stallsAt) + "-");
+
+    live.log->events.clear();
+    live.dl->setUrl(server.url("/silent"));
+    live.dl->GetFileInformation();
+    EXPECT_EQ(live.log->named("DLError"),
+              std::vector<std::string>{"DLError\tErro ao Ler Cabeçalho do Arquivo."});
+    EXPECT_EQ(live.lastCode(), "DLECode\t1");
 }
 
 TEST(Network, AResumeContinuesOnlyTheVersionOfTheFileItBroke) {
