@@ -198,6 +198,19 @@ void DownLoad::GetFileInformation() {
         };
         if (ccancel_) return honourCancel();
 
+        // A proxy that refuses the user (or asks for one) is not the server refusing the file:
+        // say so, or the user would look for the fault at the server.
+        if (const int refusal = i1_->proxyRefusal(); refusal == 401 || refusal == 407) {
+            raiseStatus("Acesso Não Autorizado Pelo Proxy, Download Interrompido!");
+            raiseCode(407);
+            raiseError("Acesso Não Autorizado Pelo Proxy!");
+            ResumeSupported_ = VFalse;
+            cancelRequest();
+            FileExists_ = VFalse;
+            FileSize_ = 0;
+            return;
+        }
+
         const std::string header = i1_->getHeader();
         const std::string code = mid(header, 10, 3);
         if (code == "401") {
