@@ -47,10 +47,10 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
 }  // namespace
 
 // A FIFO or a device in the file's place is refused, never hangs the reader.
-ProfileFileText readProfileFile(const std::filesystem::path& file) {
+ProfileFileText readProfileFile(const std::filesystem::path& file, std::size_t maxBytes) {
     ProfileFileText out;
     try {
-        out.text = readRegularFile(file, kProfileMaxBytes);
+        out.text = readRegularFile(file, maxBytes);
         out.state = ProfileFileState::Read;
     } catch (const std::system_error& e) {
         const std::error_code ec = e.code();

@@ -33,7 +33,7 @@ inline constexpr std::size_t kProfileMaxBytes = 4u * 1024 * 1024;
 enum class ProfileFileState {
     Read,        // the text is the file's
     Missing,     // no file there
-    TooLarge,    // more than kProfileMaxBytes
+    TooLarge,    // more than maxBytes
     NotAFile,    // a folder, a FIFO, a device, ...
     Unreadable,  // any other failure (permissions, I/O)
 };
@@ -44,8 +44,10 @@ struct ProfileFileText {
 };
 
 // Reads a profile file whole, once, for profileStringFromText: the same read as
-// readProfileString's, with the reason when it fails.
-ProfileFileText readProfileFile(const std::filesystem::path& file);
+// readProfileString's, with the reason when it fails. A caller with a tighter bound of its own
+// (a downloaded version file) gives it as maxBytes.
+ProfileFileText readProfileFile(const std::filesystem::path& file,
+                                std::size_t maxBytes = kProfileMaxBytes);
 
 // The same rules over text already in memory.
 std::string profileStringFromText(std::string_view text, std::string_view section,

@@ -158,7 +158,8 @@ void RegistryStore::update(const std::function<void(RegistryData&)>& change) {
     if (text.size() > maxBytes_)
         throw std::system_error(EFBIG, std::generic_category(),
                                 "the registry store " + file_.string() + " would exceed " +
-                                    sizeText(maxBytes_) + "; nothing was written");
+                                    sizeText(maxBytes_) +
+                                    ", the most a store may hold; nothing was written");
     writeFileAtomically(file_, text);
     // The lock goes with the descriptor.
 }

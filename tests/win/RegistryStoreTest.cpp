@@ -388,130 +388,61 @@ TEST(RegistryStore, ConcurrentWritersLoseNothing) {
         EXPECT_EQ(*store.read(kKey, who), RegValue::sz(std::to_string(kRounds))) << who;
 }
 
-// A hex value whose last line keeps its backslash, at the end of a key's block: a value a
-// writer adds after it is its own line for every reader, and taking it away again gives the
-// file back as it was (registering and unregistering in such a store).
+// A hex value whose last line keeps its backslash ends Carvo's key: a value written after it is
+// its own line for every reader, and goes again without a trace (register, then unregister).
 TEST(RegistryStore, AValueWrittenAfterADanglingHexLineIsItsOwn) {
-    constexpr std::string_view kCarvo = "HKEY_LOCAL_MACHINE\\Software\\Classes\\Carvo.DownLoad";
-    const std::string head =
-        "Windows Registry Editor Version 5.00\n\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\Carvo.DownLoad]\n"
-        "\"Blob\"=hex:01,02,\\\n"
-        "  03,\\";
-    struct Case {
-        const char* what;
-        std::string file;
-    };
-    const Case cases[] = {
-        {"at the end of the file", head + "\n"},
-        {"at the end, no line end", head},
-        {"before the next key", head + "\n[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"A\"=\"a\"\n"},
-        {"before a comment", head + "\n; the end\n"},
-        {"with CRLF",
-         "Windows Registry Editor Version 5.00\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\Classes\\Carvo.DownLoad]\r\n"
-         "\"Blob\"=hex:01,\\\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Classes\\Carvo.DownLoad";
+    const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[" + key +
+                             "]\r\n\"Blob\"=hex:01,\\\r\n  02,\\\r\n";
+    for (const std::string& file : {head, head + "[HKEY_LOCAL_MACHINE\\A]\r\n", head + ";\r\n"}) {
         TempDir dir;
-        RegistryStore store(dir.write("registry.reg", c.file));
-        store.setValue(kCarvo, "", RegValue::sz("DownLoad"));
-        store.setValue(kCarvo, "Later", RegValue::dword(7));
-        EXPECT_EQ(store.read(kCarvo, ""), RegValue::sz("DownLoad"));
-        EXPECT_EQ(store.read(kCarvo, "Later"), RegValue::dword(7));
-        // The writer's own reading (the whole store) agrees with the readers' (one key).
-        const RegistryData d = RegistryData::parse(readAll(store.file()));
-        const RegValue* written = d.find(kCarvo, "");
-        EXPECT_TRUE(written != nullptr && *written == RegValue::sz("DownLoad"));
-        if (c.file.find("\"A\"") != std::string::npos) {
-            EXPECT_EQ(store.read("HKEY_LOCAL_MACHINE\\Software\\Other", "A"), RegValue::sz("a"));
-        }
-        store.deleteValue(kCarvo, "");
-        store.deleteValue(kCarvo, "Later");
-        EXPECT_FALSE(store.read(kCarvo, ""));
-        // The last line keeps the line end it got when a value went after it.
-        EXPECT_EQ(readAll(store.file()), c.file.ends_with('\n') ? c.file : c.file + "\n");
+        RegistryStore store(dir.write("registry.reg", file));
+        store.setValue(key, "", RegValue::sz("DownLoad"));
+        EXPECT_EQ(store.read(key, ""), RegValue::sz("DownLoad")) << file;
+        EXPECT_TRUE(store.load().find(key, "") != nullptr);  // the writer's own reading
+        store.deleteValue(key, "");
+        EXPECT_EQ(readAll(store.file()), file);
     }
 }
 
-// The size limit, shortened for the test: a change that ends exactly at the limit is written
-// and reads back; one byte more is refused with the limit named, and the store stays readable.
-// A store already over the limit is refused by readers and writers alike, in words.
+// With the limit shortened: a change that ends at the limit is written and reads back; one byte
+// more is refused, naming the limit, and nothing is written.
 TEST(RegistryStore, NeverWritesAStoreItCouldNotReadBack) {
-    constexpr std::size_t kLimit = 4096;
-    RegistryData sizing;
-    sizing.setValue(kKey, "Pad", RegValue::sz(""));
-    sizing.setValue(kKey, "Version", RegValue::sz("2.0"));
-    const std::size_t bare = sizing.serialize().size();
-    auto padded = [&](std::size_t total) {  // a store that is `total` bytes once Version is set
-        RegistryData d;
-        d.setValue(kKey, "Pad", RegValue::sz(std::string(total - bare, 'x')));
-        return d.serialize();
-    };
+    constexpr std::size_t kLimit = 4096, kAdded = sizeof "\"Version\"=\"2.0\"\n" - 1;
     for (const std::size_t total : {kLimit - 1, kLimit, kLimit + 1}) {
-        SCOPED_TRACE(total);
+        RegistryData d;
+        d.setValue(kKey, "Pad", RegValue::sz(""));
+        d.setValue(kKey, "Pad",
+                   RegValue::sz(std::string(total - kAdded - d.serialize().size(), 'x')));
         TempDir dir;
-        const std::string before = padded(total);
-        RegistryStore store(dir.write("registry.reg", before), kLimit);
-        if (total <= kLimit) {
-            store.setValue(kKey, "Version", RegValue::sz("2.0"));
-            EXPECT_EQ(std::filesystem::file_size(store.file()), total);
-            EXPECT_EQ(store.read(kKey, "Version"), RegValue::sz("2.0"));
-            // A store at the limit still loses a value (unregistering works).
-            store.deleteValue(kKey, "Version");
-            EXPECT_EQ(readAll(store.file()), before);
-            continue;
-        }
+        RegistryStore store(dir.write("registry.reg", d.serialize()), kLimit);
+        std::string error;
         try {
             store.setValue(kKey, "Version", RegValue::sz("2.0"));
-            ADD_FAILURE() << "a store past its limit was written";
         } catch (const std::system_error& e) {
-            EXPECT_EQ(e.code(), std::errc::file_too_large);
-            EXPECT_NE(std::string(e.what()).find("would exceed 4 KiB"), std::string::npos)
-                << e.what();
+            error = e.what();
         }
-        EXPECT_EQ(readAll(store.file()), before);
-        EXPECT_EQ(store.read(kKey, "Pad")->data.size(), total - bare + 1);
-    }
-
-    TempDir dir;
-    std::string overLimit = padded(kLimit) + ";";  // a comment makes it one byte too long
-    overLimit.resize(kLimit + 1, ' ');
-    RegistryStore over(dir.write("registry.reg", overLimit), kLimit);
-    EXPECT_EQ(over.openKey(kKey).openStatus(), regerr::CantRead);
-    try {
-        over.deleteValue(kKey, "Pad");
-        ADD_FAILURE() << "a store past its limit was read";
-    } catch (const std::system_error& e) {
-        EXPECT_NE(std::string(e.what()).find("is larger than 4 KiB"), std::string::npos)
-            << e.what();
+        EXPECT_EQ(store.read(kKey, "Version").has_value(), total <= kLimit) << total;
+        EXPECT_EQ(std::filesystem::file_size(store.file()), total - (total > kLimit ? kAdded : 0));
+        EXPECT_EQ(error.find("would exceed 4 KiB") != std::string::npos, total > kLimit) << error;
     }
 }
 
 // A name a UTF-16 store cannot spell would be written as U+FFFD and never found again: it is
-// refused, whatever the store's encoding, and nothing is written. UTF-8 names survive both.
+// refused in every store, and nothing is written. UTF-8 names are found again.
 TEST(RegistryStore, RefusesNamesThatAreNotUtf8) {
-    const std::string utf8Store = "Windows Registry Editor Version 5.00\r\n\r\n";
-    const auto wide = utf8ToUtf16le(utf8Store);
-    const std::string utf16Store = "\xFF\xFE" + std::string(wide.begin(), wide.end());
-    for (const std::string& file : {utf8Store, utf16Store}) {
-        SCOPED_TRACE(file.size());
-        for (const char* bad : {"\xFF", "Vers\xC3", "\xC3(", "\xC0\xAF", "\xED\xA0\x80x"}) {
-            TempDir dir;
-            RegistryStore store(dir.write("registry.reg", file));
-            EXPECT_THROW(store.setValue(kKey, bad, RegValue::sz("2.0")), std::invalid_argument);
-            EXPECT_THROW(
-                store.setValue(std::string(kKey) + "\\" + bad, "Version", RegValue::sz("2.0")),
-                std::invalid_argument);
-            EXPECT_EQ(readAll(store.file()), file);
-        }
+    const std::string utf8 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const auto wide = utf8ToUtf16le(utf8);
+    for (const std::string& file : {"\xFF\xFE" + std::string(wide.begin(), wide.end()), utf8}) {
         TempDir dir;
         RegistryStore store(dir.write("registry.reg", file));
-        const std::string key = std::string(kKey) + "\\Ação";
-        store.setValue(key, "Versão 🇧🇷", RegValue::sz("2.0"));
-        EXPECT_EQ(store.read(key, "VERSÃO 🇧🇷"), RegValue::sz("2.0"));
-        EXPECT_EQ(readAll(store.file()).starts_with("\xFF\xFE"), file.starts_with("\xFF\xFE"));
+        for (const std::string bad : {"\xFF", "Vers\xC3", "\xC0\xAF", "\xED\xA0\x80"}) {
+            EXPECT_THROW(store.setValue(kKey, bad, RegValue::sz("2")), std::invalid_argument);
+            EXPECT_THROW(store.setValue(std::string(kKey) + "\\" + bad, "V", RegValue::sz("2")),
+                         std::invalid_argument);
+        }
+        EXPECT_EQ(readAll(store.file()), file);
+        store.setValue(kKey, "Versão", RegValue::sz("2.0"));
+        EXPECT_EQ(store.read(kKey, "VERSÃO"), RegValue::sz("2.0"));
     }
 }
