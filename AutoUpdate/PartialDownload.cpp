@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <exception>
 
@@ -17,6 +18,28 @@ namespace {
 
 // A record is three short lines; anything larger is not one of ours.
 constexpr std::size_t kRecordLimit = 4096;
+
+// The record's text: a regular file opened without following a link, read whole through that
+// descriptor; nullopt for anything else or anything larger than a record.
+std::optional<std::string> readRecord(const std::string& path) {
+    const carvo::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<std::size_t>(st.st_size) > kRecordLimit)
+        return std::nullopt;
+    std::string text(kRecordLimit + 1, '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done > kRecordLimit) return std::nullopt;  // grew while read
+    text.resize(done);
+    return text;
+}
 
 }  // namespace
 
@@ -49,12 +72,9 @@ void keepPartialRecord(const std::string& partial, const std::string& statement)
 }
 
 bool partialMatchesRecord(const std::string& partial, const std::string& statement) {
-    std::string text;
-    try {
-        text = carvo::readRegularFile(recordPathOf(partial), kRecordLimit);
-    } catch (const std::exception&) {
-        return false;
-    }
+    const auto read = readRecord(recordPathOf(partial));
+    if (!read) return false;
+    const std::string& text = *read;
     const auto newline = text.find('\n');
     if (newline == std::string::npos || newline == 0) return false;
     std::int64_t recorded = 0;

@@ -193,13 +193,14 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
     const std::string installer = installerOf(400 * 1024);
     Maker maker;
     enum class End { Sair, TwoSignals };
-    enum class Change { None, Resigned, FileGrew };
+    enum class Change { None, Resigned, FileGrew, Link };
     struct Row {
         End end;
         Change change;
     };
     for (const Row row : {Row{End::Sair, Change::None}, Row{End::TwoSignals, Change::None},
-                          Row{End::Sair, Change::Resigned}, Row{End::Sair, Change::FileGrew}}) {
+                          Row{End::Sair, Change::Resigned}, Row{End::Sair, Change::FileGrew},
+                          Row{End::Sair, Change::Link}}) {
         SCOPED_TRACE(testing::Message()
                      << static_cast<int>(row.end) << static_cast<int>(row.change));
         carvo::test::HttpTestServer server;
@@ -264,6 +265,14 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
             std::string bytes = carvo::test::loadBytes(partial);
             carvo::test::storeBytes(partial, bytes + "x");
         }
+        const fs::path elsewhere = one.w.folder / "elsewhere";
+        std::string kept;
+        if (row.change == Change::Link) {
+            // The same bytes, but behind a link: never continued, never written through.
+            kept = carvo::test::loadBytes(partial);
+            fs::rename(partial, elsewhere);
+            fs::create_symlink(elsewhere, partial);
+        }
         LiveWizard two(server.url("/Update.ini"), maker.publicKey, one.w.folderPath());
         two.w.press();
         two.w.press();
@@ -275,6 +284,9 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
                       : std::vector<std::string>{});
         EXPECT_FALSE(fs::exists(partial));
         EXPECT_FALSE(fs::exists(recordPathOf(partial.string())));
+        if (row.change == Change::Link) {
+            EXPECT_EQ(carvo::test::loadBytes(elsewhere), kept);
+        }
     }
 }
 
