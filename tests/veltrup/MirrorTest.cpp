@@ -189,7 +189,7 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
     // succession (the second must not end the program before the first has settled the
     // partial file). The next run continues it with one range request from where the record
     // says, unless the maker has signed the release again meanwhile or the partial file has
-    // changed: then it is deleted and the download starts over.
+    // changed or is a link: then it is deleted and the download starts over.
     const std::string installer = installerOf(400 * 1024);
     Maker maker;
     enum class End { Sair, TwoSignals };
