@@ -49,7 +49,7 @@ struct Maker {
 
 // A wizard with live controls in `folder` (its own when empty), run to the end of the download
 // step; onBytes sees each RecievedBytes of dl2, statuses what the status line said.
-struct LiveRun : carvo::EventSink {
+struct LiveRun {
     LiveRun(const std::string& updateUrl, const std::string& key, const std::string& folder = {}) {
         w.liveControls = w.host.processQtEvents = true;
         w.host.useRealClock(true);
@@ -58,14 +58,23 @@ struct LiveRun : carvo::EventSink {
                                     (key.empty() ? "" : "PublicKey=" + key + "\n"));
         w.open(folder);
     }
-    void download(const std::shared_ptr<LiveRun>& self) {
-        dynamic_cast<carvo::OleControl&>(w.form->dl2()).connectionPoint().advise(self);
+    // Watches dl2 after the window's own handlers; the window owns the control, so the watch
+    // holds no owning pointer back.
+    struct Sink : carvo::EventSink {
+        explicit Sink(LiveRun& owner) : run(owner) {}
+        void onEvent(carvo::DispId id, std::span<carvo::Variant> args) override {
+            if (id == ev::StatusChange)
+                run.statuses.push_back(run.w.form->lblStatus2->text().toStdString());
+            if (id == ev::RecievedBytes && run.onBytes) run.onBytes(args[0].toLong());
+        }
+        LiveRun& run;
+    };
+    void download() {
+        dynamic_cast<carvo::OleControl&>(w.form->dl2())
+            .connectionPoint()
+            .advise(std::make_shared<Sink>(*this));
         w.press();
         w.press();
-    }
-    void onEvent(carvo::DispId id, std::span<carvo::Variant> args) override {
-        if (id == ev::StatusChange) statuses.push_back(w.form->lblStatus2->text().toStdString());
-        if (id == ev::RecievedBytes && onBytes) onBytes(args[0].toLong());
     }
     Wizard w;
     Strings statuses;
@@ -125,17 +134,16 @@ TEST(VeltrupMirrors, EachFailingAddressIsPassedOverAndOnlyASignedDownloadGoesOnE
                 "File" + (i ? std::to_string(i + 1) : "") + "=" +
                 (row.mirrors[i] == "/bad" ? nginx.url("/bad") : server.url(row.mirrors[i])) + "\n";
         server.route("/Update.ini", serving(versions));
-        auto run = std::make_shared<LiveRun>(server.url("/Update.ini"),
-                                             row.signedMode ? maker.keys.publicKey : "");
-        run->download(run);
-        ASSERT_EQ(run->w.form->intStep(), 2) << run->w.form->lblError2->text().toStdString();
-        EXPECT_EQ(carvo::test::loadBytes(run->w.folder / "setup.sh"), kInstaller);
-        EXPECT_FALSE(fs::exists(run->w.folder / ".setup.sh.parcial"));
+        LiveRun run(server.url("/Update.ini"), row.signedMode ? maker.keys.publicKey : "");
+        run.download();
+        ASSERT_EQ(run.w.form->intStep(), 2) << run.w.form->lblError2->text().toStdString();
+        EXPECT_EQ(carvo::test::loadBytes(run.w.folder / "setup.sh"), kInstaller);
+        EXPECT_FALSE(fs::exists(run.w.folder / ".setup.sh.parcial"));
         EXPECT_EQ(rangesOf(server, "/good"), row.ranges);
         // The status line named each server in turn, the last one at the end.
         const std::string of = " de " + std::to_string(row.mirrors.size());
         for (std::size_t i = 1; i <= row.mirrors.size(); ++i)
-            EXPECT_TRUE(std::any_of(run->statuses.begin(), run->statuses.end(), [&](auto& s) {
+            EXPECT_TRUE(std::any_of(run.statuses.begin(), run.statuses.end(), [&](auto& s) {
                 return s.ends_with("Servidor " + std::to_string(i) + of);
             })) << i;
     }
@@ -156,49 +164,48 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
         server.route("/setup.sh", serving(kInstaller));
         const std::string head = "[MAIN]\nFile=" + server.url("/setup.sh") + "\n";
         server.route("/Update.ini", serving(head + maker.lines(kInstaller)));
-        auto one = std::make_shared<LiveRun>(server.url("/Update.ini"), maker.keys.publicKey);
-        const fs::path partial = one->w.folder / ".setup.sh.parcial";
+        LiveRun one(server.url("/Update.ini"), maker.keys.publicKey);
+        const fs::path partial = one.w.folder / ".setup.sh.parcial";
         int ended = 0;
         auto watch = endOnSignals([&](int) {
             ++ended;  // the program ends here; the test stops the transfer instead
-            carvo::callMethod(one->w.form->dl2(), carvo::dispid::Cancel);
+            carvo::callMethod(one.w.form->dl2(), carvo::dispid::Cancel);
         });
-        one->onBytes = [&](std::int32_t bytes) {
-            if (ended || one->w.ended || bytes < std::int32_t(kInstaller.size() / 2)) return;
+        one.onBytes = [&](std::int32_t bytes) {
+            if (ended || one.w.ended || bytes < std::int32_t(kInstaller.size() / 2)) return;
             if (!bySignals) {
-                one->w.host.answerBox(carvo::MsgBoxResult::Yes);
-                return one->w.form->cmdSair_Click();
+                one.w.host.answerBox(carvo::MsgBoxResult::Yes);
+                return one.w.form->cmdSair_Click();
             }
             ::raise(SIGTERM);
             ::raise(SIGTERM);
             EXPECT_TRUE(waitFor([&] { return ended > 0; }));  // at the control's next yield
         };
-        one->download(one);
+        one.download();
         watch.reset();
-        EXPECT_EQ(ended + one->w.ended, 1);
+        EXPECT_EQ(ended + one.w.ended, 1);
         // The partial file and its record agree.
         const auto left = regularFileLength(partial.string());
         ASSERT_TRUE(left && *left > 0 && *left < std::int64_t(kInstaller.size()));
         EXPECT_EQ(
             carvo::test::loadBytes(recordPathOf(partial)).rfind(std::to_string(*left) + "\n", 0),
             0u);
-        one->w.form.reset();
+        one.w.form.reset();
 
         if (change == Resigned)
             server.route("/Update.ini", serving(head + maker.lines(kInstaller, 30)));
         const std::string kept = carvo::test::loadBytes(partial) + (change == Grew ? "x" : "");
-        if (change == Link) fs::rename(partial, one->w.folder / "elsewhere");
-        if (change == Link) fs::create_symlink(one->w.folder / "elsewhere", partial);
+        if (change == Link) fs::rename(partial, one.w.folder / "elsewhere");
+        if (change == Link) fs::create_symlink(one.w.folder / "elsewhere", partial);
         if (change == Grew) carvo::test::storeBytes(partial, kept);
-        auto two = std::make_shared<LiveRun>(server.url("/Update.ini"), maker.keys.publicKey,
-                                             one->w.folderPath());
-        two->download(two);
-        ASSERT_EQ(two->w.form->intStep(), 2) << two->w.form->lblError2->text().toStdString();
-        EXPECT_EQ(carvo::test::loadBytes(one->w.folder / "setup.sh"), kInstaller);
+        LiveRun two(server.url("/Update.ini"), maker.keys.publicKey, one.w.folderPath());
+        two.download();
+        ASSERT_EQ(two.w.form->intStep(), 2) << two.w.form->lblError2->text().toStdString();
+        EXPECT_EQ(carvo::test::loadBytes(one.w.folder / "setup.sh"), kInstaller);
         EXPECT_EQ(rangesOf(server, "/setup.sh"),
                   change == None ? Strings{"bytes=" + std::to_string(*left) + "-"} : Strings{});
         EXPECT_FALSE(fs::exists(partial) || fs::exists(recordPathOf(partial)));
-        EXPECT_EQ(change != Link || carvo::test::loadBytes(one->w.folder / "elsewhere") == kept,
+        EXPECT_EQ(change != Link || carvo::test::loadBytes(one.w.folder / "elsewhere") == kept,
                   true);
     }
 }
