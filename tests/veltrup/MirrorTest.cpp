@@ -156,9 +156,11 @@ TEST(VeltrupRestart, AnEndedDownloadGoesOnInTheNextRunOnlyForTheSameStatementAnd
     // again meanwhile or the partial file grew or is a link: then it starts over.
     enum Change { None, Resigned, Grew, Link };
     Maker maker;
-    for (const auto& [bySignals, change] :
+    for (const auto& row :
          {std::pair{false, None}, std::pair{true, None}, std::pair{false, Resigned},
           std::pair{false, Grew}, std::pair{false, Link}}) {
+        const bool bySignals = row.first;
+        const Change change = row.second;
         SCOPED_TRACE(testing::Message() << bySignals << change);
         carvo::test::HttpTestServer server;
         server.route("/setup.sh", serving(kInstaller));
