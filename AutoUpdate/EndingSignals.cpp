@@ -28,8 +28,18 @@ constexpr std::array<int, 3> kEndingSignals{SIGTERM, SIGHUP, SIGINT};
 // nothing but a variable of this kind. Set while an endOnSignals watch lives.
 std::atomic<int> signalPipe{-1};
 
+// How many ending signals have arrived. Two in quick succession are one request to end, and the
+// loop cleans up once for both; a third means the user insists while the loop is not coming
+// round, and the default action ends the program at once.
+std::atomic<int> endingSignalsSeen{0};
+constexpr int kSignalsBeforeForce = 3;
+
 extern "C" void tellEndingSignal(int signal) {
     const int saved = errno;
+    if (endingSignalsSeen.fetch_add(1) + 1 >= kSignalsBeforeForce) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+    }
     const auto number = static_cast<unsigned char>(signal);
     if (const int fd = signalPipe.load(); fd >= 0) (void)!::write(fd, &number, 1);
     errno = saved;
@@ -41,16 +51,17 @@ class EndingSignals : public QSocketNotifier {
     EndingSignals(int read, int write)
         : QSocketNotifier(read, QSocketNotifier::Read), read_(read), write_(write) {
         signalPipe.store(write_.get());
+        endingSignalsSeen.store(0);
         for (int n : kEndingSignals) {
             struct sigaction old {};
             ::sigaction(n, nullptr, &old);
             if (old.sa_handler == SIG_IGN) continue;  // as nohup left it
             struct sigaction sa {};
             sa.sa_handler = &tellEndingSignal;
-            // The handler stays for every signal that follows: a second one arriving before the
+            // The handler stays for the signals that follow: a second one arriving before the
             // loop has come round must not end the program by the default action, which would
             // leave the partial file without its record (or undeleted). The loop takes the
-            // first and ends the program; the others only add a byte to the pipe.
+            // first and ends the program; a second only adds a byte to the pipe.
             sa.sa_flags = SA_RESTART;
             ::sigemptyset(&sa.sa_mask);
             ::sigaction(n, &sa, nullptr);
