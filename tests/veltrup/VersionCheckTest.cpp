@@ -7,6 +7,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "../verify/Release.h"
+#include "FailureTexts.h"
+#include "HttpTestServer.h"
 #include "TypeLib.h"
 #include "WizardHarness.h"
 #include "automation/ComError.h"
@@ -59,7 +67,7 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
     const Row rows[] = {
         {"2 vs 3", "\"Version\"=\"2\"", "Version=3\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 3"},
         {"3 vs 3", "\"Version\"=\"3\"", "Version=3\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 3"},
-        {"4 vs 3", "\"Version\"=\"4\"", "Version=3\r\n", 0, false, "Nova Versão Disponível!", "&Avançar >>", false, "Última Versão Disponível: 3"},
+        {"4 vs 3: a server behind is nothing newer", "\"Version\"=\"4\"", "Version=3\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 3"},
         {"nothing vs nothing", nullptr, "File=x\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
         {"no record vs no file", nullptr, nullptr, 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
         {"REG_DWORD 2 vs 2", "\"Version\"=dword:00000002", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
@@ -68,9 +76,6 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
         {"2.5 rounds to even 2", "\"Version\"=\"2.5\"", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
         {"3.5 rounds to even 4", "\"Version\"=\"3.5\"", "Version=4\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 4"},
         {"offered 2.6 is 3", "\"Version\"=\"2\"", "Version=2.6\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 2.6"},
-        {"unreadable record counts as 0", "\"Version\"=\"dois\"", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
-        {"record beyond 32 bits counts as 0", "\"Version\"=\"99999999999\"", "Version=0\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0"},
-        {"record of another type counts as 0", "\"Version\"=hex:02,00,00,00", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
         {"signed comparison", "\"Version\"=\"-5\"", "Version=-4\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: -4"},
     };
     // The user's locale has no say: "." is the decimal point everywhere.
@@ -90,6 +95,11 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
         EXPECT_EQ(f.lblLastVer->text(), q(row.lastVer));
         EXPECT_EQ(f.lblLastVer->geometry().right() + 1, 345);  // right edge kept at 5175
         EXPECT_FALSE(f.lblErrorTit->isVisible());
+        if (row.step == 3) {  // "&Finalizar" ends the program; nothing was downloaded
+            c.w.press();
+            EXPECT_EQ(c.w.ended, 1);
+            for (const std::string& call : c.w.calls) EXPECT_FALSE(call.starts_with("dl2")) << call;
+        }
     }
     QLocale::setDefault(before);
 }
@@ -103,20 +113,21 @@ TEST(VeltrupVersionCheck, AnOfferedVersionThatIsNotAWholeNumberIsAFailedCheck) {
         frmMain& f = *c.w.form;
         EXPECT_EQ(f.intStep(), 0);
         EXPECT_TRUE(f.lblErrorTit->isVisible());
-        EXPECT_EQ(f.lblError->text(), q("Não foi possível acessar o arquivo, tenha certeza de que "
-                                        "você está conectado a Internet!"));
-        EXPECT_EQ(f.lblWhatToDo->text(), q("Você pode clicar o botão 'Avançar' para tentar novamente."));
+        EXPECT_EQ(f.lblError->text(),
+                  q("O arquivo de versão recebido não informa uma versão válida e foi apagado."));
+        EXPECT_EQ(f.lblWhatToDo->text().toStdString(), kAdviceServerLater);
         EXPECT_TRUE(f.cmdAvancar->isEnabled());  // the user may retry
         EXPECT_FALSE(f.lblNewVerTit->isVisible());
+        EXPECT_FALSE(fs::exists(c.w.folder / "Update.ini"));
     }
     // The edges of the range are whole numbers.
     EXPECT_EQ(versionFromText("2147483647"), 2147483647);
     EXPECT_EQ(versionFromText("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(versionFromText(std::string("7\0garbage", 9)), 7);
     EXPECT_EQ(versionFromText(" 4 "), 4);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant()), 0);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::string("2.0\0", 4))), 2);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::int32_t{-1})), -1);
+    EXPECT_EQ(installedVersionNumber(carvo::regerr::FileNotFound, carvo::Variant()), 0);
+    EXPECT_EQ(installedVersionNumber(0, carvo::Variant(std::string("2.0\0", 4))), 2);
+    EXPECT_EQ(installedVersionNumber(0, carvo::Variant(std::int32_t{-1})), -1);
 }
 
 TEST(VeltrupVersionCheck, EachFailureCodeShowsItsFourLabelsAndAllowsARetry) {
@@ -195,4 +206,110 @@ TEST(VeltrupVersionCheck, StatusTextsAreShownExactlyAndProgressFiguresAreNot) {
     EXPECT_EQ(f.lblDLRate->text(), "Velocidade:");
     EXPECT_EQ(f.pb1->value(), 0);
     EXPECT_FALSE(f.lblErrorTit->isVisible());  // the text event is not a failure display
+}
+
+namespace {
+
+// A window with real controls, against the scripted server.
+struct LiveWizard : Wizard {
+    LiveWizard() {
+        liveControls = host.processQtEvents = true;
+        host.useRealClock(true);
+        setInstalled("\"Version\"=\"2\"");
+    }
+};
+
+// Watches dl1 after the window's own handlers: the largest the version file was on disk.
+class OnDisk : public carvo::EventSink {
+public:
+    explicit OnDisk(fs::path file) : file_(std::move(file)) {}
+    void onEvent(carvo::DispId, std::span<carvo::Variant>) override {
+        struct stat st {};
+        if (::stat(file_.c_str(), &st) == 0) largest = std::max<std::int64_t>(largest, st.st_size);
+    }
+    std::int64_t largest = 0;
+
+private:
+    fs::path file_;
+};
+
+void expectFailure(frmMain& f, const FailureTexts& texts) {
+    EXPECT_EQ(f.intStep(), 0);
+    EXPECT_TRUE(f.lblErrorTit->isVisible());
+    EXPECT_EQ(f.lblErrorTit->text().toStdString(), texts.title);
+    EXPECT_EQ(f.lblError->text().toStdString(), texts.text);
+    EXPECT_EQ(f.lblWhatToDo->text().toStdString(), texts.advice);
+    EXPECT_TRUE(f.cmdAvancar->isEnabled());  // the user may retry
+    EXPECT_FALSE(f.lblNewVerTit->isVisible());
+}
+
+}  // namespace
+
+TEST(VeltrupVersionCheck, AVersionFilePastTheCapIsRefusedAndNeverFillsTheDisk) {
+    // Through the real control: a version file that fits exactly is read; one announced longer
+    // is refused at the probe, before a byte is written. The control refuses a body without a
+    // length (chunked) at its probe too.
+    const std::string head = "[MAIN]\r\nVersion=3\r\nFile=http://127.0.0.1:1/x\r\nShell=setup.sh\r\n;";
+    auto padded = [&](std::size_t size) { return head + std::string(size - head.size(), 'x'); };
+    const std::size_t cap = kMaxVersionFileBytes;
+    const FailureTexts controlCode1{kFailureRows[0].title, kFailureRows[0].text,
+                                    kFailureRows[0].advice};
+    struct Row {
+        const char* name;
+        std::size_t size;
+        const char* announced;          // Content-Length; nullptr for the body's, "" for chunked
+        const FailureTexts* refusal;    // nullptr: accepted
+    };
+    for (const Row& row : {Row{"exactly the cap", cap, nullptr, nullptr},
+                           Row{"one byte too many", cap + 1, nullptr, &kVersionFileTooLargeTexts},
+                           Row{"endless, announced", 1 << 20, "1000000000", &kVersionFileTooLargeTexts},
+                           Row{"endless, chunked", 1 << 20, "", &controlCode1}}) {
+        SCOPED_TRACE(row.name);
+        carvo::test::HttpTestServer server;
+        carvo::test::Response r;
+        r.body = padded(row.size);
+        r.chunked = row.announced && !*row.announced;
+        if (row.announced && *row.announced) r.headers = {{"Content-Length", row.announced}};
+        server.route("/Update.ini", r);
+        LiveWizard w;
+        w.writeLinks(server.url("/Update.ini"));
+        w.open();
+        auto disk = std::make_shared<OnDisk>(w.folder / "Update.ini");
+        dynamic_cast<carvo::OleControl&>(w.form->dl1()).connectionPoint().advise(disk);
+        w.press();
+        frmMain& f = *w.form;
+        if (!row.refusal) {
+            EXPECT_EQ(f.intStep(), 1);
+            EXPECT_EQ(loadBytes(w.folder / "Update.ini"), r.body);
+            continue;
+        }
+        expectFailure(f, *row.refusal);
+        EXPECT_EQ(disk->largest, 0);
+        EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+    }
+
+    // A control that streams past the cap, as the real one writes: a piece of CHUNK bytes,
+    // then its report, then a look for a cancel. The window cancels at the first report past
+    // the cap, so the disk holds at most the cap plus one piece, and then nothing.
+    Wizard w;
+    w.writeLinks("http://127.0.0.1:1/Update.ini");
+    w.open();
+    bool cancelled = false;
+    std::uintmax_t largest = 0;
+    w.dl1->onCancel = [&] { cancelled = true; };
+    w.dl1->onDownLoad = [&] {
+        std::ofstream out(w.folder / "Update.ini", std::ios::binary);
+        for (std::int32_t at = 1024; !cancelled; at += 1024) {
+            out << std::string(1024, ';') << std::flush;
+            largest = fs::file_size(w.folder / "Update.ini");
+            w.dl1->fire(ev::RecievedBytes, at);
+        }
+        w.dl1->fire(ev::DLECode, 4);
+        w.dl1->fire(ev::StatusChange, carvo::Variant("Cancelado."));
+    };
+    w.press();
+    EXPECT_EQ(largest, cap + 1024);
+    expectFailure(*w.form, kVersionFileTooLargeTexts);
+    EXPECT_EQ(w.form->lblStatus->text().toStdString(), kVersionRefusedStatus);
+    EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
 }
