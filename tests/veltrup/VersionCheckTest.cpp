@@ -7,8 +7,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <fstream>
 
@@ -210,89 +208,23 @@ TEST(VeltrupVersionCheck, StatusTextsAreShownExactlyAndProgressFiguresAreNot) {
 
 namespace {
 
-// A window with real controls, against the scripted server.
-struct LiveWizard : Wizard {
-    LiveWizard() {
-        liveControls = host.processQtEvents = true;
-        host.useRealClock(true);
-        setInstalled("\"Version\"=\"2\"");
-    }
-};
-
-// Watches dl1 after the window's own handlers: the largest the version file was on disk.
-class OnDisk : public carvo::EventSink {
-public:
-    explicit OnDisk(fs::path file) : file_(std::move(file)) {}
-    void onEvent(carvo::DispId, std::span<carvo::Variant>) override {
-        struct stat st {};
-        if (::stat(file_.c_str(), &st) == 0) largest = std::max<std::int64_t>(largest, st.st_size);
-    }
-    std::int64_t largest = 0;
-
-private:
-    fs::path file_;
-};
-
 void expectFailure(frmMain& f, const FailureTexts& texts) {
     EXPECT_EQ(f.intStep(), 0);
-    EXPECT_TRUE(f.lblErrorTit->isVisible());
     EXPECT_EQ(f.lblErrorTit->text().toStdString(), texts.title);
     EXPECT_EQ(f.lblError->text().toStdString(), texts.text);
     EXPECT_EQ(f.lblWhatToDo->text().toStdString(), texts.advice);
-    EXPECT_TRUE(f.cmdAvancar->isEnabled());  // the user may retry
+    EXPECT_TRUE(f.lblError->isVisible() && f.cmdAvancar->isEnabled());  // a retry is offered
     EXPECT_FALSE(f.lblNewVerTit->isVisible());
 }
 
 }  // namespace
 
-TEST(VeltrupVersionCheck, AVersionFilePastTheCapIsRefusedAndNeverFillsTheDisk) {
-    // Through the real control: a version file that fits exactly is read; one announced longer
-    // is refused at the probe, before a byte is written. The control refuses a body without a
-    // length (chunked) at its probe too.
-    const std::string head = "[MAIN]\r\nVersion=3\r\nFile=http://127.0.0.1:1/x\r\nShell=setup.sh\r\n;";
-    auto padded = [&](std::size_t size) { return head + std::string(size - head.size(), 'x'); };
-    const std::size_t cap = kMaxVersionFileBytes;
-    const FailureTexts controlCode1{kFailureRows[0].title, kFailureRows[0].text,
-                                    kFailureRows[0].advice};
-    struct Row {
-        const char* name;
-        std::size_t size;
-        const char* announced;          // Content-Length; nullptr for the body's, "" for chunked
-        const FailureTexts* refusal;    // nullptr: accepted
-    };
-    for (const Row& row : {Row{"exactly the cap", cap, nullptr, nullptr},
-                           Row{"one byte too many", cap + 1, nullptr, &kVersionFileTooLargeTexts},
-                           Row{"endless, announced", 1 << 20, "1000000000", &kVersionFileTooLargeTexts},
-                           Row{"endless, chunked", 1 << 20, "", &controlCode1}}) {
-        SCOPED_TRACE(row.name);
-        carvo::test::HttpTestServer server;
-        carvo::test::Response r;
-        r.body = padded(row.size);
-        r.chunked = row.announced && !*row.announced;
-        if (row.announced && *row.announced) r.headers = {{"Content-Length", row.announced}};
-        server.route("/Update.ini", r);
-        LiveWizard w;
-        w.writeLinks(server.url("/Update.ini"));
-        w.open();
-        auto disk = std::make_shared<OnDisk>(w.folder / "Update.ini");
-        dynamic_cast<carvo::OleControl&>(w.form->dl1()).connectionPoint().advise(disk);
-        w.press();
-        frmMain& f = *w.form;
-        if (!row.refusal) {
-            EXPECT_EQ(f.intStep(), 1);
-            EXPECT_EQ(loadBytes(w.folder / "Update.ini"), r.body);
-            continue;
-        }
-        expectFailure(f, *row.refusal);
-        EXPECT_EQ(disk->largest, 0);
-        EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
-    }
-
-    // A control that streams past the cap, as the real one writes: a piece of CHUNK bytes,
-    // then its report, then a look for a cancel. The window cancels at the first report past
-    // the cap, so the disk holds at most the cap plus one piece, and then nothing.
+TEST(VeltrupVersionCheck, AVersionFileStreamingPastTheCapIsStoppedAtOnePieceAndDeleted) {
+    // As the real control writes: a piece of CHUNK bytes, its report, then a look for a
+    // cancel. The window cancels at the first report past the cap, so the disk holds at most
+    // the cap plus one piece, and then nothing. (A length announced past the cap is refused at
+    // the probe: the signed test below.)
     Wizard w;
-    w.writeLinks("http://127.0.0.1:1/Update.ini");
     w.open();
     bool cancelled = false;
     std::uintmax_t largest = 0;
@@ -308,8 +240,123 @@ TEST(VeltrupVersionCheck, AVersionFilePastTheCapIsRefusedAndNeverFillsTheDisk) {
         w.dl1->fire(ev::StatusChange, carvo::Variant("Cancelado."));
     };
     w.press();
-    EXPECT_EQ(largest, cap + 1024);
+    EXPECT_EQ(largest, kMaxVersionFileBytes + 1024u);
     expectFailure(*w.form, kVersionFileTooLargeTexts);
     EXPECT_EQ(w.form->lblStatus->text().toStdString(), kVersionRefusedStatus);
     EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+}
+
+TEST(VeltrupVersionCheck, OnlyAFreshSignedVersionFileIsBelievedFromTheFirstAddressServingOne) {
+    Release release;  // the maker's keys; version 3 of setup.bin
+    const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    auto signedFile = [&](std::chrono::minutes validFor) {
+        maker::SignOptions options;
+        options.expires = now + validFor;
+        return "[MAIN]\r\nFile=http://127.0.0.1:1/setup.bin\r\n" + release.sign(options).text();
+    };
+    // Expired past the hour allowed for a clock that runs ahead.
+    const std::string fresh = signedFile(std::chrono::hours(24)), expired = signedFile(std::chrono::minutes(-61));
+    std::string altered = fresh;  // a Version that is not the signed one
+    altered.replace(altered.find("Version=3"), 9, "Version=4");
+    const std::string down = "503", cut = "cut", huge = "huge";
+    struct Row {
+        const char* name;
+        std::vector<std::string> served;  // what each address serves, in order
+        const FailureTexts* refusal;      // shown once every address failed; nullptr: offered
+    };
+    for (const Row& row : {Row{"fresh", {fresh}, nullptr},
+                           Row{"expired", {expired}, &kExpiredVersionFileTexts},
+                           Row{"Version changed after signing", {altered}, &kBadSignatureTexts},
+                           Row{"announced past the cap", {huge}, &kVersionFileTooLargeTexts},
+                           Row{"first down", {down, fresh}, nullptr},
+                           Row{"first breaks off", {cut, fresh}, nullptr},
+                           Row{"first badly signed", {altered, fresh}, nullptr},
+                           Row{"every address fails", {down, huge, expired}, &kExpiredVersionFileTexts}}) {
+        SCOPED_TRACE(row.name);
+        carvo::test::HttpTestServer server;
+        const std::size_t n = row.served.size();
+        std::string more = "PublicKey=" + release.keys.publicKey + "\r\n";
+        for (std::size_t i = 1; i <= n; ++i) {
+            const std::string& kind = row.served[i - 1];
+            carvo::test::Response r;
+            r.body = kind == cut || kind == huge ? fresh : kind;
+            if (kind == down) r.statusLine = "HTTP/1.1 503 Service Unavailable";
+            if (kind == cut) r.dropAfter = 100;
+            if (kind == huge) r.headers = {{"Content-Length", "1000000000"}};
+            server.route("/v" + std::to_string(i), r);
+            if (i > 1) more += "UpdateFile" + std::to_string(i) + "=" + server.url("/v" + std::to_string(i)) + "\r\n";
+        }
+        Wizard w;
+        w.liveControls = w.host.processQtEvents = true;
+        w.host.useRealClock(true);
+        w.setInstalled("\"Version\"=\"2\"");
+        w.writeLinks(server.url("/v1"), more);
+        w.open();
+        w.press();
+        frmMain& f = *w.form;
+        const auto asked = server.requests();
+        ASSERT_EQ(asked.size(), n);
+        for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(asked[i].target, "/v" + std::to_string(i + 1));
+        if (!row.refusal) {
+            EXPECT_EQ(f.intStep(), 1);
+            EXPECT_EQ(loadBytes(w.folder / "Update.ini"), fresh);
+            const std::string server2 = n > 1 ? "Servidor 2 de 2: " : "";
+            EXPECT_EQ(f.lblStatus->text().toStdString(), server2 + "Download Concluído!");
+            continue;
+        }
+        expectFailure(f, *row.refusal);
+        EXPECT_EQ(f.lblStatus->text().toStdString(), kVersionRefusedStatus);
+        EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+        w.press();  // a retry starts over at the first address
+        EXPECT_EQ(server.requests().at(n).target, "/v1");
+    }
+}
+
+TEST(VeltrupVersionCheck, LocalCausesStopTheCheckWithTextsOfTheirOwn) {
+    // A signed version 3 is on offer. An installed version that cannot be read or compared
+    // never counts as nothing installed; a cause on this computer is never blamed on the
+    // Internet; a refused name or an oversize file never reaches the next step.
+    Release release;
+    auto record = [](const char* v) { return [v](Wizard& w) { w.setInstalled(std::string("\"Version\"=") + v); }; };
+    auto grow = [](const char* file, std::uintmax_t size) { return [=](Wizard& w) { fs::resize_file(w.folder / file, size); }; };
+    const FailureTexts* unreadable = &kInstalledVersionUnreadableTexts;
+    struct Row {
+        const char* name;
+        std::function<void(Wizard&)> prepare;
+        const FailureTexts* refusal;  // nullptr: version 3 is offered
+        bool probed = true;
+    };
+    const Row rows[] = {
+        {"nothing installed", [](Wizard& w) { fs::remove(w.registry); }, nullptr},
+        {"installed 2", record("\"2\""), nullptr},
+        {"5.0.1", record("\"5.0.1\""), unreadable}, {"5,1", record("\"5,1\""), unreadable},
+        {"v5", record("\"v5\""), unreadable}, {"99999999999", record("\"99999999999\""), unreadable},
+        {"bytes", record("hex:05,00,00,00"), unreadable},
+        {"a FIFO as the store", [](Wizard& w) { fs::remove(w.registry); ::mkfifo(w.registry.c_str(), 0600); }, unreadable},
+        {"a store over its limit", grow("registry.reg", (64u << 20) + 1), unreadable},
+        {"links.ini over the reader's limit", grow("links.ini", (4u << 20) + 1), &kLinksFileUnreadableTexts, false},
+        {"a link at Update.ini", [](Wizard& w) { fs::remove(w.folder / "Update.ini"); fs::create_symlink("links.ini", w.folder / "Update.ini"); }, &kVersionFileBlockedTexts, false},
+        {"unsigned, a Shell that is a path", [](Wizard& w) { w.writeLinks("x"); w.writeVersionFile("Version=3\r\nShell=../x\r\n"); }, &kUnsafeNameTexts},
+        {"Update.ini past the cap", grow("Update.ini", kMaxVersionFileBytes + 1), &kVersionFileTooLargeTexts},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Wizard w;
+        w.setInstalled("\"Version\"=\"2\"");
+        w.writeVersionFile("File=x\r\n" + release.lines.text());
+        w.writeLinks("x", "PublicKey=" + release.keys.publicKey + "\r\n");
+        row.prepare(w);
+        w.open();
+        w.dl1->onDownLoad = [&] { w.dl1->fire(ev::DLComplete); };
+        w.press();
+        if (!row.refusal) {
+            EXPECT_EQ(w.form->intStep(), 1);
+            continue;
+        }
+        expectFailure(*w.form, *row.refusal);
+        EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), row.probed);
+        w.press();  // a retry: still never offered, nothing downloaded
+        EXPECT_NE(w.form->intStep(), 1);
+        for (const std::string& call : w.calls) EXPECT_FALSE(call.starts_with("dl2")) << call;
+    }
 }
