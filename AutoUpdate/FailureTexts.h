@@ -49,6 +49,10 @@ inline std::optional<FailureTexts> failureTexts(std::int32_t code) {
             return FailureTexts{"Erro:", "Acesso Não Autorizado.", kAdviceLater};
         case 403:
             return FailureTexts{"Erro:", "Acesso Negado.", kAdviceLater};
+        case 407:  // the proxy's refusal, not the server's
+            return FailureTexts{"Erro:", "Acesso Não Autorizado Pelo Proxy.",
+                                "Confira o usuário e a senha do Proxy e clique o botão 'Avançar' "
+                                "para tentar novamente."};
         default:
             return std::nullopt;
     }
