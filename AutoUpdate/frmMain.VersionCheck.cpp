@@ -59,7 +59,7 @@ const FailureTexts& textsFor(const StatementResult& checked) {
 }
 
 // False when the file is there but the profile reader would take it for a missing one: too
-// large, a FIFO, a folder, a link. Missing is not unreadable: that reads as always.
+// large, a FIFO, a folder. Missing is not unreadable: that reads as always.
 bool readableOrMissing(const std::string& path) {
     try {
         carvo::readRegularFile(path, kProfileReaderLimit);

@@ -231,10 +231,11 @@ TEST(VeltrupVersionCheck, AVersionFileStreamingPastTheCapIsStoppedAtOnePieceAndD
     w.dl1->onCancel = [&] { cancelled = true; };
     w.dl1->onDownLoad = [&] {
         std::ofstream out(w.folder / "Update.ini", std::ios::binary);
-        for (std::int32_t at = 1024; !cancelled; at += 1024) {
+        std::int32_t at = 0;
+        while (!cancelled) {  // set from inside the event, by the window's cancel
             out << std::string(1024, ';') << std::flush;
             largest = fs::file_size(w.folder / "Update.ini");
-            w.dl1->fire(ev::RecievedBytes, at);
+            w.dl1->fire(ev::RecievedBytes, at += 1024);
         }
         w.dl1->fire(ev::DLECode, 4);
         w.dl1->fire(ev::StatusChange, carvo::Variant("Cancelado."));
