@@ -19,9 +19,10 @@ inline constexpr const char* kProductName = "Parvix 2002";
 
 // The largest version file Veltrup accepts. A version file is a few hundred bytes: a dozen
 // lines, two signatures of 88 characters. 64 KiB leaves room for hundreds of mirror lines and
-// comments, and stays far below what the profile reader reads at all (4 MiB), so a file within
-// it is always read whole and never taken for a missing one. Past it the file is refused and
-// deleted, so a server cannot fill the disk with a version file that never ends.
+// comments, and stays far below what the profile reader reads at all (carvo::kProfileMaxBytes,
+// 4 MiB), so a file within it is always read whole and never taken for a missing one. Past it
+// the file is refused and deleted, so a server cannot fill the disk with a version file that
+// never ends.
 inline constexpr std::int32_t kMaxVersionFileBytes = 64 * 1024;
 // Where links.ini names the version file: UpdateFile, and backup addresses UpdateFile2 to
 // UpdateFile9, tried in that order when one fails. Copies from before them read only

@@ -17,8 +17,8 @@
 #include "UpdateRules.h"
 #include "UpdateVerifier.h"
 #include "automation/ComError.h"
-#include "file/RegularFile.h"
 #include "mdlRegistry.h"
+#include "win/ProfileFile.h"
 
 namespace veltrup {
 
@@ -26,9 +26,8 @@ using carvo::Variant;
 
 namespace {
 
-// The profile reader reads no file larger than this and takes a larger one for a missing one
-// (Platform/win/ProfileFile.cpp); links.ini is checked against the same figure.
-constexpr std::size_t kProfileReaderLimit = 4u * 1024 * 1024;
+// A version file within the cap is always read whole, never taken for a missing one.
+static_assert(static_cast<std::size_t>(kMaxVersionFileBytes) <= carvo::kProfileMaxBytes);
 
 // What a refused statement says to the user.
 const FailureTexts& textsFor(const StatementResult& checked) {
@@ -59,14 +58,10 @@ const FailureTexts& textsFor(const StatementResult& checked) {
 }
 
 // False when the file is there but the profile reader would take it for a missing one: too
-// large, a FIFO, a folder. Missing is not unreadable: that reads as always.
+// large, a FIFO, a folder, unreadable. Missing is not unreadable: that reads as always.
 bool readableOrMissing(const std::string& path) {
-    try {
-        carvo::readRegularFile(path, kProfileReaderLimit);
-        return true;
-    } catch (const std::system_error& e) {
-        return e.code() == std::errc::no_such_file_or_directory;
-    }
+    const auto state = carvo::readProfileFile(path).state;
+    return state == carvo::ProfileFileState::Read || state == carvo::ProfileFileState::Missing;
 }
 
 }  // namespace
