@@ -63,6 +63,76 @@ inline std::optional<FailureTexts> failureTexts(std::int32_t code) {
     }
 }
 
+// ---- The version check (step 1) ------------------------------------------------------------
+// A version file refused as it arrived, for a cause the server gave; each one is deleted, and
+// the next address in links.ini is tried before any of these is shown. Then the local causes,
+// which no other server can mend. Each keeps "&Avançar" enabled for a retry.
+
+inline constexpr const char* kAdviceServerLater =
+    "Você pode clicar o botão 'Avançar' para tentar novamente agora, ou pode aguardar e repetir o "
+    "processo mais tarde. O Servidor pode estar desatualizado ou sob manutenção.";
+inline constexpr const char* kAdviceReinstall =
+    "Reinstale o Parvix 2002 ou entre em contato com o suporte técnico. Depois, você pode clicar "
+    "o botão 'Avançar' para tentar novamente.";
+
+// links.ini holds a key, and the version file carries no statement signed with it.
+inline constexpr FailureTexts kUnsignedVersionFileTexts{
+    "Erro:", "O arquivo de versão recebido não está assinado pelo fabricante e foi apagado.",
+    kAdviceServerLater};
+// No key of links.ini verifies the statement (or Version or Shell were changed after signing).
+inline constexpr FailureTexts kBadSignatureTexts{
+    "Erro:", "A assinatura do arquivo de versão não confere. O arquivo foi apagado.",
+    kAdviceServerLater};
+// The statement's expiry, plus the hour allowed for a clock that runs ahead, is past.
+inline constexpr FailureTexts kExpiredVersionFileTexts{
+    "Erro:",
+    "O arquivo de versão expirou e foi apagado. A data ou a hora do seu computador pode estar "
+    "errada, ou o Servidor ainda não recebeu um arquivo de versão atualizado.",
+    "Confira a data e a hora do seu computador e clique o botão 'Avançar' para tentar novamente, "
+    "ou aguarde e repita o processo mais tarde."};
+// The statement was made for another product of the same maker.
+inline constexpr FailureTexts kWrongProductTexts{
+    "Erro:", "O arquivo de versão recebido não pertence ao Parvix 2002 e foi apagado.",
+    kAdviceServerLater};
+// links.ini requires an expiry, and the statement has none (an old one, served again).
+inline constexpr FailureTexts kExpiryRequiredTexts{
+    "Erro:", "O arquivo de versão recebido não tem data de validade e foi apagado.",
+    kAdviceServerLater};
+// A value of the version file (or of the key in links.ini) that does not parse.
+inline constexpr FailureTexts kDamagedVersionFileTexts{
+    "Erro:", "O arquivo de versão recebido está danificado e foi apagado.", kAdviceServerLater};
+// The version offered is not a number Veltrup can compare ("5.0.1", "abc", beyond 32 bits).
+inline constexpr FailureTexts kInvalidOfferedVersionTexts{
+    "Erro:", "O arquivo de versão recebido não informa uma versão válida e foi apagado.",
+    kAdviceServerLater};
+// The Shell the version file names is not a plain file name of the update's own (a path, or
+// links.ini, Update.ini, the program). Shown at the version check, and at the download if the
+// name reaches it.
+inline constexpr FailureTexts kUnsafeNameTexts{
+    "Erro:", "O nome do arquivo de atualização indicado pelo Servidor não é permitido.",
+    kAdviceServerLater};
+// The version file is larger than kMaxVersionFileBytes (announced or arriving).
+inline constexpr FailureTexts kVersionFileTooLargeTexts{
+    "Erro:", "O arquivo de versão recebido é maior do que o permitido e foi apagado.",
+    kAdviceServerLater};
+
+// The installed version's record exists but cannot be read or is not a version.
+inline constexpr FailureTexts kInstalledVersionUnreadableTexts{
+    "Erro:", "Não foi possível ler a versão instalada do Parvix 2002.", kAdviceReinstall};
+// links.ini is there but cannot be read (too large, not a regular file).
+inline constexpr FailureTexts kLinksFileUnreadableTexts{
+    "Erro:", "Não foi possível ler o arquivo links.ini, na pasta do programa.", kAdviceReinstall};
+// Something that is not a regular file (a link, a folder) stands where Update.ini is saved.
+inline constexpr FailureTexts kVersionFileBlockedTexts{
+    "Erro:",
+    "Não foi possível gravar o arquivo de versão (Update.ini): há um atalho ou uma pasta em seu "
+    "lugar.",
+    "Remova o atalho ou a pasta chamada Update.ini e clique o botão 'Avançar' para tentar "
+    "novamente."};
+
+// The status line after the version file was refused.
+inline constexpr const char* kVersionRefusedStatus = "Arquivo de Versão Recusado!";
+
 // The status line after the downloaded file was refused by its check.
 inline constexpr const char* kRefusedStatus = "Arquivo de Atualização Recusado!";
 

@@ -6,6 +6,7 @@
 
 #include "UpdateVerifier.h"
 #include "automation/ComError.h"
+#include "win/RegistryStore.h"
 
 namespace veltrup {
 
@@ -15,7 +16,11 @@ std::int32_t versionFromText(std::string_view text) {
     return carvo::roundToLong(carvo::parseNumber(text, '.'));
 }
 
-std::int32_t installedVersionNumber(const carvo::Variant& value) {
+std::optional<std::int32_t> installedVersionNumber(std::int32_t status,
+                                                   const carvo::Variant& value) {
+    // A missing store or key opens as FileNotFound, and so reads a missing value.
+    if (status == carvo::regerr::FileNotFound) return 0;
+    if (status != carvo::regerr::Success) return std::nullopt;
     switch (value.type()) {
         case carvo::VarType::Long:
         case carvo::VarType::Integer:
@@ -24,10 +29,10 @@ std::int32_t installedVersionNumber(const carvo::Variant& value) {
             try {
                 return versionFromText(value.str());
             } catch (const carvo::ComError&) {
-                return 0;  // an unreadable record counts as nothing installed
+                return std::nullopt;
             }
         default:
-            return 0;
+            return std::nullopt;
     }
 }
 

@@ -132,6 +132,9 @@ void frmMain::onControlEvent(int which, carvo::DispId id, std::span<Variant> arg
             case ev::StatusChange:
                 if (hasArg) dl1_StatusChange(args[0].toString());
                 break;
+            case ev::RecievedBytes:
+                if (hasArg) dl1_RecievedBytes(args[0].toLong());  // only to enforce the cap
+                break;
             default:
                 break;  // the version check shows no progress figures
         }

@@ -39,6 +39,8 @@ class WindowList;
 
 namespace veltrup {
 
+struct FailureTexts;
+
 inline constexpr const char* kTitle = "Parvix 2002 :: Auto Atualização";
 // Where the installed version is recorded; the key path keeps the registry's own separators.
 inline constexpr const char* kVersionKey = "Software\\Parvix 2002\\Version";
@@ -101,6 +103,7 @@ class frmMain : public QWidget {
     void dl1_DLComplete();
     void dl1_DLECode(std::int32_t lErrorCode);
     void dl1_StatusChange(const std::string& lpStatus);
+    void dl1_RecievedBytes(std::int32_t lnumBYTES);
     // Handlers of dl2's events (frmMain.Download.cpp).
     void dl2_DLComplete();
     void dl2_DLECode(std::int32_t lErrorCode);
@@ -192,6 +195,28 @@ class frmMain : public QWidget {
 
     // Step 1 (frmMain.VersionCheck.cpp).
     void StartVersionCheck();
+    // One address of the version file: the probe, the transfer, and what the handlers make
+    // of it. Sets versionServerFailed_ when the next address should be tried.
+    void fetchVersionFile(const std::string& url);
+    // A failed check. One the server caused (serverCause), on an address that is not the last,
+    // is only remembered and the next address tried; otherwise it is shown on panel 1's four
+    // labels with the retry offered.
+    void failVersionCheck(const FailureTexts& texts, bool serverCause);
+    // A version file refused for what the server sent: deleted, then failVersionCheck.
+    void refuseVersionFile(const FailureTexts& texts);
+    // The installed version, nullopt when its record exists but cannot be read or compared.
+    std::optional<std::int32_t> readInstalledVersion() const;
+    bool onLastVersionServer() const { return versionServer_ + 1 >= versionServers_.size(); }
+    // The addresses of the version file, tried in order; one check runs through them.
+    std::vector<std::string> versionServers_;
+    std::size_t versionServer_ = 0;
+    // The address being tried failed for a cause the server gave.
+    bool versionServerFailed_ = false;
+    // More bytes than kMaxVersionFileBytes arrived or were announced: dl1 was cancelled, and
+    // its cancel must not be shown as the user's.
+    bool versionTooLarge_ = false;
+    // The version file was refused; the control's own status texts no longer replace saying so.
+    bool versionRefused_ = false;
 
     // Step 2 (frmMain.Download.cpp).
     void StartUpdateDownload();

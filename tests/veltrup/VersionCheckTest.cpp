@@ -7,6 +7,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <chrono>
+#include <fstream>
+
+#include "../verify/Release.h"
+#include "FailureTexts.h"
+#include "HttpTestServer.h"
 #include "TypeLib.h"
 #include "WizardHarness.h"
 #include "automation/ComError.h"
@@ -59,7 +65,7 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
     const Row rows[] = {
         {"2 vs 3", "\"Version\"=\"2\"", "Version=3\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 3"},
         {"3 vs 3", "\"Version\"=\"3\"", "Version=3\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 3"},
-        {"4 vs 3", "\"Version\"=\"4\"", "Version=3\r\n", 0, false, "Nova Versão Disponível!", "&Avançar >>", false, "Última Versão Disponível: 3"},
+        {"4 vs 3: a server behind is nothing newer", "\"Version\"=\"4\"", "Version=3\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 3"},
         {"nothing vs nothing", nullptr, "File=x\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
         {"no record vs no file", nullptr, nullptr, 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0.0"},
         {"REG_DWORD 2 vs 2", "\"Version\"=dword:00000002", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
@@ -68,9 +74,6 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
         {"2.5 rounds to even 2", "\"Version\"=\"2.5\"", "Version=2\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 2"},
         {"3.5 rounds to even 4", "\"Version\"=\"3.5\"", "Version=4\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 4"},
         {"offered 2.6 is 3", "\"Version\"=\"2\"", "Version=2.6\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 2.6"},
-        {"unreadable record counts as 0", "\"Version\"=\"dois\"", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
-        {"record beyond 32 bits counts as 0", "\"Version\"=\"99999999999\"", "Version=0\r\n", 3, true, "Sua Versão Está Atualizada!", "&Finalizar", true, "Última Versão Disponível: 0"},
-        {"record of another type counts as 0", "\"Version\"=hex:02,00,00,00", "Version=1\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: 1"},
         {"signed comparison", "\"Version\"=\"-5\"", "Version=-4\r\n", 1, true, "Nova Versão Disponível!", "&Avançar >>", true, "Última Versão Disponível: -4"},
     };
     // The user's locale has no say: "." is the decimal point everywhere.
@@ -90,6 +93,11 @@ TEST(VeltrupVersionCheck, ComparisonCases) {
         EXPECT_EQ(f.lblLastVer->text(), q(row.lastVer));
         EXPECT_EQ(f.lblLastVer->geometry().right() + 1, 345);  // right edge kept at 5175
         EXPECT_FALSE(f.lblErrorTit->isVisible());
+        if (row.step == 3) {  // "&Finalizar" ends the program; nothing was downloaded
+            c.w.press();
+            EXPECT_EQ(c.w.ended, 1);
+            for (const std::string& call : c.w.calls) EXPECT_FALSE(call.starts_with("dl2")) << call;
+        }
     }
     QLocale::setDefault(before);
 }
@@ -103,20 +111,21 @@ TEST(VeltrupVersionCheck, AnOfferedVersionThatIsNotAWholeNumberIsAFailedCheck) {
         frmMain& f = *c.w.form;
         EXPECT_EQ(f.intStep(), 0);
         EXPECT_TRUE(f.lblErrorTit->isVisible());
-        EXPECT_EQ(f.lblError->text(), q("Não foi possível acessar o arquivo, tenha certeza de que "
-                                        "você está conectado a Internet!"));
-        EXPECT_EQ(f.lblWhatToDo->text(), q("Você pode clicar o botão 'Avançar' para tentar novamente."));
+        EXPECT_EQ(f.lblError->text(),
+                  q("O arquivo de versão recebido não informa uma versão válida e foi apagado."));
+        EXPECT_EQ(f.lblWhatToDo->text().toStdString(), kAdviceServerLater);
         EXPECT_TRUE(f.cmdAvancar->isEnabled());  // the user may retry
         EXPECT_FALSE(f.lblNewVerTit->isVisible());
+        EXPECT_FALSE(fs::exists(c.w.folder / "Update.ini"));
     }
     // The edges of the range are whole numbers.
     EXPECT_EQ(versionFromText("2147483647"), 2147483647);
     EXPECT_EQ(versionFromText("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(versionFromText(std::string("7\0garbage", 9)), 7);
     EXPECT_EQ(versionFromText(" 4 "), 4);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant()), 0);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::string("2.0\0", 4))), 2);
-    EXPECT_EQ(installedVersionNumber(carvo::Variant(std::int32_t{-1})), -1);
+    EXPECT_EQ(installedVersionNumber(carvo::regerr::FileNotFound, carvo::Variant()), 0);
+    EXPECT_EQ(installedVersionNumber(0, carvo::Variant(std::string("2.0\0", 4))), 2);
+    EXPECT_EQ(installedVersionNumber(0, carvo::Variant(std::int32_t{-1})), -1);
 }
 
 TEST(VeltrupVersionCheck, EachFailureCodeShowsItsFourLabelsAndAllowsARetry) {
@@ -195,4 +204,160 @@ TEST(VeltrupVersionCheck, StatusTextsAreShownExactlyAndProgressFiguresAreNot) {
     EXPECT_EQ(f.lblDLRate->text(), "Velocidade:");
     EXPECT_EQ(f.pb1->value(), 0);
     EXPECT_FALSE(f.lblErrorTit->isVisible());  // the text event is not a failure display
+}
+
+namespace {
+
+void expectFailure(frmMain& f, const FailureTexts& texts) {
+    EXPECT_EQ(f.intStep(), 0);
+    EXPECT_EQ(f.lblErrorTit->text().toStdString(), texts.title);
+    EXPECT_EQ(f.lblError->text().toStdString(), texts.text);
+    EXPECT_EQ(f.lblWhatToDo->text().toStdString(), texts.advice);
+    EXPECT_TRUE(f.lblError->isVisible() && f.cmdAvancar->isEnabled());  // a retry is offered
+    EXPECT_FALSE(f.lblNewVerTit->isVisible());
+}
+
+}  // namespace
+
+TEST(VeltrupVersionCheck, AVersionFileStreamingPastTheCapIsStoppedAtOnePieceAndDeleted) {
+    // As the real control writes: a piece of CHUNK bytes, its report, then a look for a
+    // cancel. The window cancels at the first report past the cap, so the disk holds at most
+    // the cap plus one piece, and then nothing. (A length announced past the cap is refused at
+    // the probe: the signed test below.)
+    Wizard w;
+    w.open();
+    bool cancelled = false;
+    std::uintmax_t largest = 0;
+    w.dl1->onCancel = [&] { cancelled = true; };
+    w.dl1->onDownLoad = [&] {
+        std::ofstream out(w.folder / "Update.ini", std::ios::binary);
+        std::int32_t at = 0;
+        while (!cancelled) {  // set from inside the event, by the window's cancel
+            out << std::string(1024, ';') << std::flush;
+            largest = fs::file_size(w.folder / "Update.ini");
+            w.dl1->fire(ev::RecievedBytes, at += 1024);
+        }
+        w.dl1->fire(ev::DLECode, 4);
+        w.dl1->fire(ev::StatusChange, carvo::Variant("Cancelado."));
+    };
+    w.press();
+    EXPECT_EQ(largest, kMaxVersionFileBytes + 1024u);
+    expectFailure(*w.form, kVersionFileTooLargeTexts);
+    EXPECT_EQ(w.form->lblStatus->text().toStdString(), kVersionRefusedStatus);
+    EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+}
+
+TEST(VeltrupVersionCheck, OnlyAFreshSignedVersionFileIsBelievedFromTheFirstAddressServingOne) {
+    Release release;  // the maker's keys; version 3 of setup.bin
+    const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    auto signedFile = [&](std::chrono::minutes validFor) {
+        maker::SignOptions options;
+        options.expires = now + validFor;
+        return "[MAIN]\r\nFile=http://127.0.0.1:1/setup.bin\r\n" + release.sign(options).text();
+    };
+    // Expired past the hour allowed for a clock that runs ahead.
+    const std::string fresh = signedFile(std::chrono::hours(24)), expired = signedFile(std::chrono::minutes(-61));
+    std::string altered = fresh;  // a Version that is not the signed one
+    altered.replace(altered.find("Version=3"), 9, "Version=4");
+    const std::string down = "503", cut = "cut", huge = "huge";
+    struct Row {
+        const char* name;
+        std::vector<std::string> served;  // what each address serves, in order
+        const FailureTexts* refusal;      // shown once every address failed; nullptr: offered
+    };
+    for (const Row& row : {Row{"fresh", {fresh}, nullptr},
+                           Row{"expired", {expired}, &kExpiredVersionFileTexts},
+                           Row{"Version changed after signing", {altered}, &kBadSignatureTexts},
+                           Row{"announced past the cap", {huge}, &kVersionFileTooLargeTexts},
+                           Row{"first down", {down, fresh}, nullptr},
+                           Row{"first breaks off", {cut, fresh}, nullptr},
+                           Row{"first badly signed", {altered, fresh}, nullptr},
+                           Row{"every address fails", {down, huge, expired}, &kExpiredVersionFileTexts}}) {
+        SCOPED_TRACE(row.name);
+        carvo::test::HttpTestServer server;
+        const std::size_t n = row.served.size();
+        std::string more = "PublicKey=" + release.keys.publicKey + "\r\n";
+        for (std::size_t i = 1; i <= n; ++i) {
+            const std::string& kind = row.served[i - 1];
+            carvo::test::Response r;
+            r.body = kind == cut || kind == huge ? fresh : kind;
+            if (kind == down) r.statusLine = "HTTP/1.1 503 Service Unavailable";
+            if (kind == cut) r.dropAfter = 100;
+            if (kind == huge) r.headers = {{"Content-Length", "1000000000"}};
+            server.route("/v" + std::to_string(i), r);
+            if (i > 1) more += "UpdateFile" + std::to_string(i) + "=" + server.url("/v" + std::to_string(i)) + "\r\n";
+        }
+        Wizard w;
+        w.liveControls = w.host.processQtEvents = true;
+        w.host.useRealClock(true);
+        w.setInstalled("\"Version\"=\"2\"");
+        w.writeLinks(server.url("/v1"), more);
+        w.open();
+        w.press();
+        frmMain& f = *w.form;
+        const auto asked = server.requests();
+        ASSERT_EQ(asked.size(), n);
+        for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(asked[i].target, "/v" + std::to_string(i + 1));
+        if (!row.refusal) {
+            EXPECT_EQ(f.intStep(), 1);
+            EXPECT_EQ(loadBytes(w.folder / "Update.ini"), fresh);
+            const std::string server2 = n > 1 ? "Servidor 2 de 2: " : "";
+            EXPECT_EQ(f.lblStatus->text().toStdString(), server2 + "Download Concluído!");
+            continue;
+        }
+        expectFailure(f, *row.refusal);
+        EXPECT_EQ(f.lblStatus->text().toStdString(), kVersionRefusedStatus);
+        EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+        w.press();  // a retry starts over at the first address
+        EXPECT_EQ(server.requests().at(n).target, "/v1");
+    }
+}
+
+TEST(VeltrupVersionCheck, LocalCausesStopTheCheckWithTextsOfTheirOwn) {
+    // A signed version 3 is on offer. An installed version that cannot be read or compared
+    // never counts as nothing installed; a cause on this computer is never blamed on the
+    // Internet; a refused name or an oversize file never reaches the next step.
+    Release release;
+    auto record = [](const char* v) { return [v](Wizard& w) { w.setInstalled(std::string("\"Version\"=") + v); }; };
+    auto grow = [](const char* file, std::uintmax_t size) { return [=](Wizard& w) { fs::resize_file(w.folder / file, size); }; };
+    const FailureTexts* unreadable = &kInstalledVersionUnreadableTexts;
+    struct Row {
+        const char* name;
+        std::function<void(Wizard&)> prepare;
+        const FailureTexts* refusal;  // nullptr: version 3 is offered
+        bool probed = true;
+    };
+    const Row rows[] = {
+        {"nothing installed", [](Wizard& w) { fs::remove(w.registry); }, nullptr},
+        {"installed 2", record("\"2\""), nullptr},
+        {"5.0.1", record("\"5.0.1\""), unreadable}, {"5,1", record("\"5,1\""), unreadable},
+        {"v5", record("\"v5\""), unreadable}, {"99999999999", record("\"99999999999\""), unreadable},
+        {"bytes", record("hex:05,00,00,00"), unreadable},
+        {"a FIFO as the store", [](Wizard& w) { fs::remove(w.registry); ::mkfifo(w.registry.c_str(), 0600); }, unreadable},
+        {"a store over its limit", grow("registry.reg", (64u << 20) + 1), unreadable},
+        {"links.ini over the reader's limit", grow("links.ini", (4u << 20) + 1), &kLinksFileUnreadableTexts, false},
+        {"a link at Update.ini", [](Wizard& w) { fs::remove(w.folder / "Update.ini"); fs::create_symlink("links.ini", w.folder / "Update.ini"); }, &kVersionFileBlockedTexts, false},
+        {"unsigned, a Shell that is a path", [](Wizard& w) { w.writeLinks("x"); w.writeVersionFile("Version=3\r\nShell=../x\r\n"); }, &kUnsafeNameTexts},
+        {"Update.ini past the cap", grow("Update.ini", kMaxVersionFileBytes + 1), &kVersionFileTooLargeTexts},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Wizard w;
+        w.setInstalled("\"Version\"=\"2\"");
+        w.writeVersionFile("File=x\r\n" + release.lines.text());
+        w.writeLinks("x", "PublicKey=" + release.keys.publicKey + "\r\n");
+        row.prepare(w);
+        w.open();
+        w.dl1->onDownLoad = [&] { w.dl1->fire(ev::DLComplete); };
+        w.press();
+        if (!row.refusal) {
+            EXPECT_EQ(w.form->intStep(), 1);
+            continue;
+        }
+        expectFailure(*w.form, *row.refusal);
+        EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), row.probed);
+        w.press();  // a retry: still never offered, nothing downloaded
+        EXPECT_NE(w.form->intStep(), 1);
+        for (const std::string& call : w.calls) EXPECT_FALSE(call.starts_with("dl2")) << call;
+    }
 }

@@ -122,9 +122,10 @@ void Wizard::open(const std::string& programFolder) {
     form->show();
 }
 
-void Wizard::writeLinks(const std::string& updateFileUrl) {
+void Wizard::writeLinks(const std::string& updateFileUrl, const std::string& moreLines) {
     carvo::test::storeBytes(folder / "links.ini", "[MAIN]\r\nUpdateFile=" + updateFileUrl +
-                                                      "\r\nOfficialPage=http://127.0.0.1/\r\n");
+                                                      "\r\nOfficialPage=http://127.0.0.1/\r\n" +
+                                                      moreLines);
 }
 
 void Wizard::writeVersionFile(const std::string& mainSection) {

@@ -90,7 +90,7 @@ struct Wizard {
     void open(const std::string& programFolder = {});
 
     // Files of the program folder and the registry store.
-    void writeLinks(const std::string& updateFileUrl);
+    void writeLinks(const std::string& updateFileUrl, const std::string& moreLines = "");
     void writeVersionFile(const std::string& mainSection);  // lines after [MAIN]
     void setInstalled(const std::string& registryValueLine);  // e.g. "\"Version\"=\"2\""
 
