@@ -79,8 +79,8 @@ void frmMain::StartUpdateDownload() {
     if (!isSafeUpdateName(shell, ownProgramName())) {
         // The name comes from the server: a path in it would write, and later run, a file
         // anywhere, and one of our own names would replace the links file (and the maker's key
-        // in it) or the program. Refuse it as a failed transfer; the user may try again.
-        dl2_DLECode(1);
+        // in it) or the program. Refuse it with its own texts; the user may try again.
+        showDownloadFailure(kUnsafeNameTexts.title, kUnsafeNameTexts.text, kUnsafeNameTexts.advice);
         return;
     }
     // With the maker's key in use, the update arrives under a name of its own and takes its

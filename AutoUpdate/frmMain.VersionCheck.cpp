@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "FailureTexts.h"
+#include "PartialDownload.h"
 #include "TypeLib.h"
 #include "UpdateRules.h"
 #include "UpdateVerifier.h"
@@ -218,7 +219,10 @@ void frmMain::dl1_DLComplete() {
         intStep_ = 1;
         return;
     }
-    // The same version, or an older one from a server that is behind: nothing to download.
+    // The same version, or an older one from a server that is behind: nothing to download, and
+    // a partial download an earlier run kept for this release is of no more use.
+    if (checked.verified && isSafeUpdateName(checked.release.shell, ownProgramName()))
+        discardPartialAndRecord(downloadPath("." + checked.release.shell + ".parcial"));
     lblNewVerTit->setCaption("Sua Versão Está Atualizada!");
     lblNewVer->setCaption(
         "O Programa determinou que você possui a versão mais atual do Parvix 2002. Sendo "

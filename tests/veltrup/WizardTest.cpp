@@ -322,8 +322,7 @@ TEST(VeltrupShellName, PlainNamesAreDownloadedAndStartedOthersNeverReachTheContr
         EXPECT_TRUE(w.form->fraPos2->isVisible());
         EXPECT_EQ(w.form->lblErrorTit2->text(), "Erro:");
         EXPECT_EQ(w.form->lblError2->text(),
-                  QString::fromUtf8("Não foi possível acessar o arquivo, tenha certeza de que "
-                                    "você está conectado a Internet!"));
+                  QString::fromUtf8(kUnsafeNameTexts.text));  // a local refusal, not the network
         EXPECT_TRUE(w.form->lblWhatToDo2->isVisible());
         EXPECT_TRUE(w.form->cmdAvancar->isEnabled());
         EXPECT_FALSE(w.form->cmdDLCancel->isEnabled());
