@@ -12,6 +12,7 @@
 
 #include "HttpTestServer.h"
 #include "NginxServer.h"
+#include "Tinyproxy.h"
 #include "TypeLib.h"
 #include "InstallerCopy.h"
 #include "WizardHarness.h"
@@ -351,4 +352,29 @@ TEST_F(VeltrupEndToEnd, ARetryGoesOnWithABrokenDownloadOrStartsOverWhenTheServer
         ASSERT_GT(seen->bars.size(), before);
         EXPECT_EQ(seen->bars[before] > static_cast<int>(brokenAt), resumed);
     }
+}
+
+TEST_F(VeltrupEndToEnd, AnUpdateComesThroughAProxyAndAProxysRefusalIsNamedAsSuch) {
+    NEED_NGINX();
+    if (!carvo::test::Tinyproxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
+    carvo::test::NginxServer server({.root = site.path()});
+    publish(server);
+    carvo::test::Tinyproxy proxy("user pass");
+    w.writeLinks(server.url("/Update.ini"));
+    w.setInstalled("\"Version\"=\"2\"");
+    {
+        // A wrong password: panel 1 names the proxy, with a retry, and nothing was saved.
+        const carvo::test::ProxyEnvironment wrong({{"http_proxy", proxy.address("user:wrong")}});
+        open();
+        w.press();
+        EXPECT_EQ(f().lblError->text(), QString::fromUtf8("Acesso Não Autorizado Pelo Proxy."));
+        EXPECT_TRUE(f().cmdAvancar->isEnabled());
+        EXPECT_FALSE(fs::exists(w.folder / "Update.ini"));
+    }
+    const carvo::test::ProxyEnvironment right({{"http_proxy", proxy.address("user:pass")}});
+    w.press();  // the version check again, now let through
+    ASSERT_EQ(f().intStep(), 1);
+    w.press();  // the update download
+    EXPECT_EQ(f().intStep(), 2);
+    EXPECT_EQ(saved(), installer);
 }
