@@ -26,3 +26,8 @@ install(TARGETS veltrup-install-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEX
         COMPONENT veltrup)
 install(FILES ${PROJECT_BINARY_DIR}/org.parvix.veltrup.install.policy
         DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions COMPONENT veltrup)
+
+# The window's side: where the downloads go when the program folder is root's, and the start of
+# the helper through pkexec.
+target_sources(veltrup_main PRIVATE DownloadPlace.cpp ElevatedInstall.cpp)
+target_compile_definitions(veltrup_main PUBLIC VELTRUP_INSTALL_HELPER="${VELTRUP_HELPER_PATH}")

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "HelperStatus.h"
 #include "UpdateRules.h"
 #include "UpdateVerifier.h"
 #include "automation/ComError.h"
@@ -45,29 +46,18 @@ using carvo::UniqueFd;
 
 namespace {
 
-enum Exit : int {
-    kStarted = 0,
-    kUsage = 1,
-    kNotRoot = 2,
-    kUnsafeProduct = 3,  // the product folder, a folder above it, or links.ini
-    kNotSigned = 4,      // links.ini holds no PublicKey
-    kUnsafeStore = 5,    // the store, or the installed version in it
-    kUserFile = 6,       // Update.ini or the installer as the user named them
-    kRefused = 7,        // the installer does not verify against the signed statement
-    kNotNewer = 8,       // the signed version is not newer than the installed one
-    kCannotStart = 9,
-};
+using namespace veltrup::helper;
 
 // The version file is a few lines; an installer of more than this is not one Veltrup fetched.
 constexpr off_t kVersionFileLimit = 64 * 1024;
 constexpr off_t kInstallerLimit = off_t{4} << 30;
 
 struct Refusal {
-    Exit code;
+    Status code;
     std::string why;
 };
 
-[[noreturn]] void refuse(Exit code, std::string why) { throw Refusal{code, std::move(why)}; }
+[[noreturn]] void refuse(Status code, std::string why) { throw Refusal{code, std::move(why)}; }
 
 // One step of a path that only root may change: owned by root, and not writable by its group
 // or others (an access list that grants writing shows as the group's write bit). A folder above
@@ -82,7 +72,7 @@ bool rootOnly(const struct stat& st, bool last) {
 // Opens an absolute path one name at a time from "/", never following a link, each step
 // checked with rootOnly; the result is a folder or a regular file as asked. Once this holds, the
 // path names the same thing until root changes it, so reading it again by name is safe.
-UniqueFd openRootOnly(const fs::path& path, bool folder, Exit code, const char* what) {
+UniqueFd openRootOnly(const fs::path& path, bool folder, Status code, const char* what) {
     if (!path.is_absolute()) refuse(code, std::string(what) + " is not an absolute path");
     UniqueFd at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
