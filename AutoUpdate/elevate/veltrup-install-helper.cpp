@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -253,6 +254,12 @@ int run(int argc, char** argv) {
     const veltrup::InstallerCopy copy(folder.copy(installerFd.get(), shell, kInstallerLimit));
     if (!copy.failure().empty()) refuse(kCannotStart, copy.failure());
 
+    // The statement as Veltrup checks it at the version check (a key of links.ini, this
+    // product, not expired), then the copy's bytes against it.
+    const veltrup::StatementResult statement = veltrup::checkVersionFile(
+        versionFile, links, {veltrup::kProductName, std::chrono::system_clock::now(), "Veltrup"});
+    if (!statement.ok() || !statement.verified)
+        refuse(kRefused, "the version file is refused: " + statement.reason);
     const veltrup::VerifyResult verified =
         veltrup::verifyUpdate(versionFile, links, copy.fd(), shell);
     if (!verified.ok) refuse(kRefused, "the installer is refused: " + verified.reason);

@@ -70,6 +70,13 @@ struct Layout {
         r.writeVersion(r.lines.text(), version);
         chown(r.versionFile(), kCaller);
     }
+    void resignWith(const maker::SignOptions& options) {
+        std::string error;
+        r.lines =
+            maker::signRelease(r.secret, r.installer(), "3", "setup.bin", options, error).value();
+        r.writeVersion(r.lines.text());
+        chown(r.versionFile(), kCaller);
+    }
     std::vector<std::string> argv() const {
         return {"/usr/bin/env",
                 "-i",
@@ -143,6 +150,14 @@ TEST(InstallHelper, RefusesWhatAnyoneButRootCouldHaveChanged) {
          7},
         {"signed installer under another name",
          [](Layout& l) { fs::rename(l.r.installer(), l.installer = l.r.dir / "other.bin"); }, 7},
+        {"expired statement",
+         [](Layout& l) {
+             l.resignWith({.expires = std::chrono::floor<std::chrono::seconds>(
+                               std::chrono::system_clock::now() - std::chrono::hours(2))});
+         },
+         7},
+        {"statement for another product",
+         [](Layout& l) { l.resignWith({.product = "Parvix 2003", .expires = std::nullopt}); }, 7},
         {"same version as installed", [](Layout& l) { l.resign("2"); }, 8},
         {"older version than installed", [](Layout& l) { l.resign("1"); }, 8},
     };
