@@ -78,7 +78,13 @@ helper=/usr/libexec/veltrup/veltrup-install-helper
 pids=""
 fail() { echo "fresh-root-veltrup: FALHOU: $*" >&2; exit 1; }
 ok() { echo "fresh-root-veltrup: ok: $*"; }
-stop() { for p in $pids; do kill "$p" 2>/dev/null || true; done; }
+stop() {
+    # Ended and waited for, so that nothing holds the root's mounts when the script leaves.
+    for p in $pids; do kill "$p" 2>/dev/null || true; done
+    for p in $pids; do
+        for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    done
+}
 trap stop EXIT
 
 id "$user" >/dev/null 2>&1 || useradd -m -s /bin/sh "$user"
