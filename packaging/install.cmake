@@ -36,6 +36,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/Platform/automation/ClassFactory.h
               ${PROJECT_SOURCE_DIR}/Platform/automation/TypeInfo.h
               ${PROJECT_SOURCE_DIR}/Platform/automation/Variant.h
         DESTINATION ${carvo_include}/automation COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/Platform/file/RegularFile.h
+        DESTINATION ${carvo_include}/file COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/Platform/host/HostServices.h
               ${PROJECT_SOURCE_DIR}/Platform/host/ConsoleHost.h
         DESTINATION ${carvo_include}/host COMPONENT dev)

@@ -13,6 +13,7 @@
 #include "HttpTestServer.h"
 #include "NginxServer.h"
 #include "TypeLib.h"
+#include "InstallerCopy.h"
 #include "WizardHarness.h"
 
 using namespace veltrup;
