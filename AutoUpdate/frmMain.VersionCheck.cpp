@@ -5,6 +5,7 @@
 
 #include <QPushButton>
 
+#include "DownloadPlace.h"
 #include "FailureTexts.h"
 #include "TypeLib.h"
 #include "UpdateRules.h"
@@ -20,6 +21,15 @@ void frmMain::StartVersionCheck() {
     lblErrorTit->hide();
     lblWhatToDo->hide();
     lblWhatToDoTit->hide();
+    // Decided again at each try: a planted folder the user has removed since is made anew.
+    const std::string fixed =
+        env_.downloadFolder.empty() ? env_.programFolder : env_.downloadFolder;
+    place_ = env_.downloadPlace ? env_.downloadPlace(env_.programFolder)
+                                : DownloadPlace{fixed, true, std::nullopt};
+    if (place_.failure) {
+        showCheckFailure(place_.failure->title, place_.failure->text, place_.failure->advice);
+        return;
+    }
     carvo::Dispatch& dl = *dl1_;
     carvo::putProperty(dl, carvo::dispid::SaveLocation, downloadPath("Update.ini"));
     carvo::putProperty(dl, carvo::dispid::Url,
@@ -69,14 +79,25 @@ void frmMain::dl1_DLComplete() {
 
 void frmMain::dl1_DLECode(std::int32_t lErrorCode) {
     probeFailed_ = true;
+    // A file that cannot be written is no network failure: say which folder refuses it.
+    if (const std::string folder = downloadFolder(); lErrorCode == 1 && !canWriteIn(folder)) {
+        const FolderFailure texts = cannotWriteFailure(folder);
+        showCheckFailure(texts.title, texts.text, texts.advice);
+        return;
+    }
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
-    lblErrorTit->setCaption(texts->title);
+    showCheckFailure(texts->title, texts->text, texts->advice);
+}
+
+void frmMain::showCheckFailure(const std::string& title, const std::string& text,
+                               const std::string& advice) {
+    lblErrorTit->setCaption(title);
     lblErrorTit->show();
-    lblError->setCaption(texts->text);
+    lblError->setCaption(text);
     lblError->show();
     lblWhatToDoTit->show();
-    lblWhatToDo->setCaption(texts->advice);
+    lblWhatToDo->setCaption(advice);
     lblWhatToDo->show();
     cmdAvancar->setEnabled(true);
     intStep_ = 0;

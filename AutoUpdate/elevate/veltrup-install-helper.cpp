@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "HelperStatus.h"
+#include "InstallerCopy.h"
 #include "UpdateRules.h"
 #include "UpdateVerifier.h"
 #include "automation/ComError.h"

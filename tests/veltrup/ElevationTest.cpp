@@ -1,0 +1,155 @@
+// A product folder the user may not write: the downloads go to the user's own cache folder,
+// and "Instalar" asks for the administrator's password through pkexec (a script of the test's
+// stands in for it, and answers as pkexec would).
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "MakerKeys.h"
+#include "TypeLib.h"
+#include "WizardHarness.h"
+
+namespace veltrup::test {
+namespace {
+
+namespace fs = std::filesystem;
+using carvo::test::loadBytes;
+using carvo::test::storeBytes;
+
+constexpr const char* kHelper = "/usr/libexec/veltrup/veltrup-install-helper";
+
+// Walks a signed version 3 to the install panel, the downloads in the test's cache folder.
+struct RootOwnedProduct {
+    Wizard wizard;
+    carvo::test::ScratchFolder cache{"veltrup-cache"};
+    carvo::test::ScratchFolder tools{"veltrup-pkexec"};
+    const std::string genuine = "#!/bin/sh\necho versao 3\n";
+
+    RootOwnedProduct(bool withKey, int pkexecStatus, bool pkexecThere = true) {
+        std::string error;
+        const auto keys = maker::generateKeys(tools / "keys", error);
+        const auto secret = maker::loadSecretKey(keys.value().secretFile, error);
+        storeBytes(tools / "setup.sh", genuine);
+        const auto lines =
+            maker::signInstaller(secret.value(), tools / "setup.sh", "3", "setup.sh", error);
+        storeBytes(wizard.folder / "links.ini",
+                   "[MAIN]\nUpdateFile=http://127.0.0.1:1/Update.ini\n" +
+                       (withKey ? "PublicKey=" + keys->publicKey + "\n" : ""));
+        const std::string versionFile =
+            "[MAIN]\r\nVersion=3\r\nFile=http://127.0.0.1:1/setup.sh\r\nShell=setup.sh\r\n" +
+            (withKey ? lines.value().text() : std::string());
+        wizard.setInstalled("\"Version\"=\"2\"");
+        wizard.downloadPlace = [this](const std::string& folder) {
+            return userCachePlace(folder, ::geteuid(), {cache.path()});
+        };
+        storeBytes(tools / "pkexec", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " +
+                                         (tools / "args").string() + "\nexit " +
+                                         std::to_string(pkexecStatus) + "\n");
+        fs::permissions(tools / "pkexec", fs::perms(0755));
+        wizard.elevation = {pkexecThere ? (tools / "pkexec").string() : (tools / "none").string(),
+                            kHelper};
+        wizard.open();
+        wizard.dl1->onDownLoad = [this, versionFile] {
+            storeBytes(wizard.dl1->SaveLocation, versionFile);
+            wizard.dl1->fire(carvo::eventid::DLComplete);
+        };
+        wizard.dl2->onDownLoad = [this] {
+            storeBytes(wizard.dl2->SaveLocation, genuine);
+            wizard.dl2->fire(carvo::eventid::DLComplete);
+        };
+        for (int press = 0; press < 3; ++press) wizard.press();
+    }
+    fs::path downloads() const { return cache / "veltrup" / productCacheName(wizard.folderPath()); }
+    std::string box() const {
+        const auto shown = boxes(wizard.host);
+        return shown.empty() ? std::string() : shown.back().text;
+    }
+};
+
+TEST(VeltrupAsAdministrator, TheDownloadsGoToTheUsersCacheAndInstallingAsksForThePassword) {
+    struct Case {
+        int status;
+        bool pkexecThere;
+        const char* says;  // in the message box; "" for none
+        bool installerStays;
+        int step;
+    };
+    const std::vector<Case> cases = {
+        {0, true, "", true, 4},
+        {126, true, "O pedido da senha do administrador foi cancelado", true, 4},
+        {127, true, "O sistema não autorizou a instalação", true, 4},
+        {0, false, "(pkexec) não pôde ser executado", true, 4},
+        {5, true, "por segurança, a atualização não foi instalada", true, 4},
+        {7, true, kVerifyFailureText, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + (c.pkexecThere ? "" : " without pkexec"));
+        RootOwnedProduct p(true, c.status, c.pkexecThere);
+        const fs::path installer = p.downloads() / "setup.sh";
+        ASSERT_EQ(p.wizard.form->intStep(), 4);
+        // Nothing is written into the product folder; the path to note down is the cache's.
+        EXPECT_FALSE(fs::exists(p.wizard.folder / "Update.ini"));
+        EXPECT_FALSE(fs::exists(p.wizard.folder / "setup.sh"));
+        EXPECT_EQ(p.wizard.form->txtInstallPath->toPlainText().toStdString(), installer.string());
+
+        p.wizard.press();
+        EXPECT_TRUE(p.wizard.launched.empty());  // never started as the user
+        EXPECT_EQ(p.wizard.ended, c.says[0] == '\0' ? 1 : 0);
+        EXPECT_NE(p.box().find(c.says), std::string::npos) << p.box();
+        if (c.says[0] != '\0') {
+            EXPECT_NE(p.box().find(installer.string()), std::string::npos);
+        }
+        EXPECT_EQ(fs::exists(installer), c.installerStays);
+        EXPECT_EQ(p.wizard.form->intStep(), c.step);
+        if (c.pkexecThere) {
+            EXPECT_EQ(loadBytes(p.tools / "args"), std::string(kHelper) + "\n" +
+                                                       p.wizard.folderPath() + "\n" +
+                                                       (p.downloads() / "Update.ini").string() +
+                                                       "\n" + installer.string() + "\n");
+        }
+    }
+}
+
+TEST(VeltrupAsAdministrator, AnUnsignedUpdateIsNeverStartedAsRoot) {
+    RootOwnedProduct p(false, 0);
+    ASSERT_EQ(p.wizard.form->intStep(), 4);
+    p.wizard.press();
+    EXPECT_EQ(p.box().find(kUnsignedForAdministrator), p.box().rfind('\n') + 1) << p.box();
+    EXPECT_FALSE(fs::exists(p.tools / "args"));  // not even the password was asked for
+    EXPECT_TRUE(p.wizard.launched.empty());
+    EXPECT_EQ(p.wizard.ended, 0);
+    EXPECT_TRUE(fs::exists(p.downloads() / "setup.sh"));  // kept, for the administrator
+}
+
+TEST(VeltrupAsAdministrator, APlantedCacheFolderIsRefusedWithItsOwnTextsAndARetry) {
+    Wizard w;
+    carvo::test::ScratchFolder cache{"veltrup-cache"};
+    carvo::test::ScratchFolder elsewhere{"veltrup-planted"};
+    fs::create_directory_symlink(elsewhere.path(), cache / "veltrup");
+    w.downloadPlace = [&](const std::string& folder) {
+        return userCachePlace(folder, ::geteuid(), {cache.path()});
+    };
+    w.writeLinks("http://127.0.0.1:1/Update.ini");
+    w.open();
+    w.press();
+    EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 0);
+    EXPECT_TRUE(w.form->lblError->isVisible());
+    const std::string text = w.form->lblError->text().toStdString();
+    EXPECT_NE(text.find("não pode ser usada"), std::string::npos) << text;
+    EXPECT_NE(text.find((cache / "veltrup").string()), std::string::npos) << text;
+    EXPECT_EQ(text.find("Internet"), std::string::npos);
+    EXPECT_TRUE(w.form->cmdAvancar->isEnabled());
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+
+    // Once it is gone, the next press makes the folder and checks the version.
+    fs::remove(cache / "veltrup");
+    w.press();
+    EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 1);
+    EXPECT_FALSE(w.form->lblError->isVisible());
+}
+
+}  // namespace
+}  // namespace veltrup::test
