@@ -7,6 +7,8 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <algorithm>
+#include <functional>
 
 #include "MakerKeys.h"
 #include "TypeLib.h"
@@ -82,7 +84,6 @@ TEST(VeltrupAsAdministrator, TheDownloadsGoToTheUsersCacheAndInstallingAsksForTh
         {126, true, "O pedido da senha do administrador foi cancelado", true, 4},
         {127, true, "O sistema não autorizou a instalação", true, 4},
         {0, false, "(pkexec) não pôde ser executado", true, 4},
-        {5, true, "por segurança, a atualização não foi instalada", true, 4},
         {7, true, kVerifyFailureText, false, 1},
     };
     for (const Case& c : cases) {
@@ -94,6 +95,8 @@ TEST(VeltrupAsAdministrator, TheDownloadsGoToTheUsersCacheAndInstallingAsksForTh
         EXPECT_FALSE(fs::exists(p.wizard.folder / "Update.ini"));
         EXPECT_FALSE(fs::exists(p.wizard.folder / "setup.sh"));
         EXPECT_EQ(p.wizard.form->txtInstallPath->toPlainText().toStdString(), installer.string());
+        EXPECT_EQ(fs::status(p.downloads()).permissions(), fs::perms(0700));
+        EXPECT_NE(productCacheName(p.wizard.folderPath() + "x"), p.downloads().filename());
 
         p.wizard.press();
         EXPECT_TRUE(p.wizard.launched.empty());  // never started as the user
@@ -125,30 +128,49 @@ TEST(VeltrupAsAdministrator, AnUnsignedUpdateIsNeverStartedAsRoot) {
 }
 
 TEST(VeltrupAsAdministrator, APlantedCacheFolderIsRefusedWithItsOwnTextsAndARetry) {
-    Wizard w;
-    carvo::test::ScratchFolder cache{"veltrup-cache"};
-    carvo::test::ScratchFolder elsewhere{"veltrup-planted"};
-    fs::create_directory_symlink(elsewhere.path(), cache / "veltrup");
-    w.downloadPlace = [&](const std::string& folder) {
-        return userCachePlace(folder, ::geteuid(), {cache.path()});
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& veltrup)> plant;
+        bool needsRoot = false;
     };
-    w.writeLinks("http://127.0.0.1:1/Update.ini");
-    w.open();
-    w.press();
-    EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 0);
-    EXPECT_TRUE(w.form->lblError->isVisible());
-    const std::string text = w.form->lblError->text().toStdString();
-    EXPECT_NE(text.find("não pode ser usada"), std::string::npos) << text;
-    EXPECT_NE(text.find((cache / "veltrup").string()), std::string::npos) << text;
-    EXPECT_EQ(text.find("Internet"), std::string::npos);
-    EXPECT_TRUE(w.form->cmdAvancar->isEnabled());
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    const std::vector<Case> cases = {
+        {"a link", [](const fs::path& v) { fs::create_directory_symlink("/tmp", v); }},
+        {"open to others",
+         [](const fs::path& v) { fs::create_directory(v), fs::permissions(v, fs::perms(0755)); }},
+        {"another user's",
+         [](const fs::path& v) {
+             fs::create_directory(v), fs::permissions(v, fs::perms(0700));
+             ASSERT_EQ(::chown(v.c_str(), 65534, 65534), 0);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0) continue;
+        Wizard w;
+        carvo::test::ScratchFolder cache{"veltrup-cache"};
+        c.plant(cache / "veltrup");
+        w.downloadPlace = [&](const std::string& folder) {
+            return userCachePlace(folder, ::geteuid(), {cache.path()});
+        };
+        w.writeLinks("http://127.0.0.1:1/Update.ini");
+        w.open();
+        w.press();
+        EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 0);
+        const std::string text = w.form->lblError->text().toStdString();
+        EXPECT_TRUE(w.form->lblError->isVisible());
+        EXPECT_NE(text.find("não pode ser usada"), std::string::npos) << text;
+        EXPECT_NE(text.find((cache / "veltrup").string()), std::string::npos) << text;
+        EXPECT_EQ(text.find("Internet"), std::string::npos);
+        EXPECT_TRUE(w.form->cmdAvancar->isEnabled());
 
-    // Once it is gone, the next press makes the folder and checks the version.
-    fs::remove(cache / "veltrup");
-    w.press();
-    EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 1);
-    EXPECT_FALSE(w.form->lblError->isVisible());
+        // Left as it was found; once it is gone, the next press makes the folder and checks.
+        EXPECT_TRUE(fs::is_symlink(cache / "veltrup") || fs::is_empty(cache / "veltrup"));
+        fs::remove(cache / "veltrup");
+        w.press();
+        EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), "dl1 GetFileInformation"), 1);
+        EXPECT_FALSE(w.form->lblError->isVisible());
+    }
 }
 
 }  // namespace
