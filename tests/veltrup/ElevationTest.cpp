@@ -173,5 +173,18 @@ TEST(VeltrupAsAdministrator, APlantedCacheFolderIsRefusedWithItsOwnTextsAndARetr
     }
 }
 
+TEST(VeltrupAsAdministrator, AFolderThatCannotBeWrittenIsSaidSoNotBlamedOnTheInternet) {
+    Wizard w;
+    const std::string gone = w.folderPath() + "/apagada";  // a folder nobody can write into
+    w.downloadPlace = [&](const std::string&) { return DownloadPlace{gone, true, std::nullopt}; };
+    w.writeLinks("http://127.0.0.1:1/Update.ini");
+    w.open();
+    w.dl1->onDownLoad = [&] { w.dl1->fire(carvo::eventid::DLECode, 1); };
+    w.press();
+    const std::string text = w.form->lblError->text().toStdString();
+    EXPECT_EQ(text, "Não foi possível gravar os arquivos de atualização na pasta " + gone + ".");
+    EXPECT_TRUE(w.form->cmdAvancar->isEnabled());
+}
+
 }  // namespace
 }  // namespace veltrup::test
