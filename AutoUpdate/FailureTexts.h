@@ -24,6 +24,10 @@ inline constexpr const char* kAdviceRestart =
 inline constexpr const char* kAdviceConnect =
     "Você deve se conectar a Internet, e em seguida clicar o botão 'Avançar'.";
 
+inline constexpr const char* kAdviceProxy =
+    "Verifique o usuário e a senha do Proxy (variáveis http_proxy e https_proxy), e em seguida "
+    "clique o botão 'Avançar' para tentar novamente.";
+
 // The failures the wizard explains; any other code is not shown.
 inline std::optional<FailureTexts> failureTexts(std::int32_t code) {
     switch (code) {
@@ -49,6 +53,9 @@ inline std::optional<FailureTexts> failureTexts(std::int32_t code) {
             return FailureTexts{"Erro:", "Acesso Não Autorizado.", kAdviceLater};
         case 403:
             return FailureTexts{"Erro:", "Acesso Negado.", kAdviceLater};
+        case 407:
+            // The proxy, not the server, refused: the user's proxy settings are what to mend.
+            return FailureTexts{"Erro:", "Acesso Não Autorizado Pelo Proxy.", kAdviceProxy};
         default:
             return std::nullopt;
     }

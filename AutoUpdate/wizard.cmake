@@ -27,4 +27,5 @@ qt_add_resources(veltrup_main "veltrup_pictures"
 
 add_executable(Veltrup main.cpp VersionSection.cpp)
 target_link_libraries(Veltrup PRIVATE veltrup_main)
+target_compile_definitions(Veltrup PRIVATE CARVO_VERSION="${PROJECT_VERSION}")
 carvo_warnings(Veltrup)

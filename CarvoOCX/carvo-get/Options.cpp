@@ -223,7 +223,10 @@ Options:
                       only after a probe found a server that speaks HTTP/1.1; DLResume then
                       probes again itself and asks for the rest with "Range: bytes=N-". The
                       first bytes of the file are kept as they are. With --keep-type, the file
-                      resumed is the one --keep-type names.
+                      resumed is the one --keep-type names. The rest is asked for only when
+                      the server names its version of the file firmly (a strong ETag, or a
+                      Last-Modified at least a second older than its Date); otherwise the
+                      control says "Resume Falhou." and nothing is joined: start over.
   --rollback N        with --resume: fetch the last N bytes of the partial file again
                       (ROLLBACK), for a file whose end may be damaged.
   --mirror URL2       another address of the same file; give it once for each address.

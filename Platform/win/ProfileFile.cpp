@@ -10,9 +10,6 @@ namespace carvo {
 
 namespace {
 
-// A profile file bigger than this is not a profile file; it reads as missing.
-constexpr std::size_t kMaxProfileBytes = 4u * 1024 * 1024;
-
 std::string_view trim(std::string_view s) {
     constexpr std::string_view blanks = " \t\r\f\v";
     std::size_t b = s.find_first_not_of(blanks);
@@ -47,16 +44,27 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
     return std::nullopt;
 }
 
-// A FIFO or a device in the file's place reads as missing, never hangs the reader.
-std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
-    try {
-        return readRegularFile(file, kMaxProfileBytes);
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
-}
-
 }  // namespace
+
+// A FIFO or a device in the file's place is refused, never hangs the reader.
+ProfileFileText readProfileFile(const std::filesystem::path& file, std::size_t maxBytes) {
+    ProfileFileText out;
+    try {
+        out.text = readRegularFile(file, maxBytes);
+        out.state = ProfileFileState::Read;
+    } catch (const std::system_error& e) {
+        const std::error_code ec = e.code();
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
+            out.state = ProfileFileState::Missing;
+        else if (ec == std::errc::file_too_large)
+            out.state = ProfileFileState::TooLarge;
+        else if (ec == std::errc::invalid_argument || ec == std::errc::is_a_directory)
+            out.state = ProfileFileState::NotAFile;
+        else
+            out.state = ProfileFileState::Unreadable;
+    }
+    return out;
+}
 
 std::string profileStringFromText(std::string_view text, std::string_view section,
                                   std::string_view key, std::string_view defaultValue,
@@ -81,9 +89,10 @@ std::string profileStringFromText(std::string_view text, std::string_view sectio
 std::string readProfileString(std::string_view section, std::string_view key,
                               std::string_view defaultValue, const std::filesystem::path& file,
                               std::size_t maxChars) {
-    auto text = readSmallFile(file);
-    if (!text) return std::string(utf8Prefix(defaultValue, maxChars));
-    return profileStringFromText(*text, section, key, defaultValue, maxChars);
+    const ProfileFileText read = readProfileFile(file);
+    if (read.state != ProfileFileState::Read)
+        return std::string(utf8Prefix(defaultValue, maxChars));
+    return profileStringFromText(read.text, section, key, defaultValue, maxChars);
 }
 
 }  // namespace carvo

@@ -24,6 +24,31 @@ std::string readProfileString(std::string_view section, std::string_view key,
                               std::string_view defaultValue, const std::filesystem::path& file,
                               std::size_t maxChars = kProfileMaxChars);
 
+// A profile file bigger than this is not a profile file: readProfileString gives the default
+// for it, as for a missing file.
+inline constexpr std::size_t kProfileMaxBytes = 4u * 1024 * 1024;
+
+// What a reader found at a profile file's place, for a caller that must tell a missing file
+// from one it may not or cannot read (readProfileString gives the default for all of them).
+enum class ProfileFileState {
+    Read,        // the text is the file's
+    Missing,     // no file there
+    TooLarge,    // more than maxBytes
+    NotAFile,    // a folder, a FIFO, a device, ...
+    Unreadable,  // any other failure (permissions, I/O)
+};
+
+struct ProfileFileText {
+    ProfileFileState state = ProfileFileState::Missing;
+    std::string text;  // empty unless Read
+};
+
+// Reads a profile file whole, once, for profileStringFromText: the same read as
+// readProfileString's, with the reason when it fails. A caller with a tighter bound of its own
+// (a downloaded version file) gives it as maxBytes.
+ProfileFileText readProfileFile(const std::filesystem::path& file,
+                                std::size_t maxBytes = kProfileMaxBytes);
+
 // The same rules over text already in memory.
 std::string profileStringFromText(std::string_view text, std::string_view section,
                                   std::string_view key, std::string_view defaultValue,

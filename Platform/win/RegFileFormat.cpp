@@ -148,6 +148,16 @@ bool hasLineBreakOrNul(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+bool isUtf8(std::string_view s) {
+    // Every byte that is not part of a valid sequence comes back as U+FFFD.
+    return utf16leToUtf8(utf8ToUtf16le(s)) == s;
+}
+
+bool looksLikeHexData(std::string_view line) {
+    if (line.ends_with('\\')) line.remove_suffix(1);
+    return line.find_first_not_of("0123456789abcdefABCDEF, \t") == std::string_view::npos;
+}
+
 // Splits on backslashes, drops empty parts and spells the root out in full.
 std::string normalisePath(std::string_view path) {
     std::string out;

@@ -21,6 +21,13 @@ inline constexpr std::string_view kHeader = "Windows Registry Editor Version 5.0
 // Without the blanks (and a line's carriage return) at either end.
 std::string_view trim(std::string_view s);
 bool hasLineBreakOrNul(std::string_view s);
+// Whether the bytes are UTF-8 text, the only names a store of either encoding can hold: a
+// UTF-16 file has no spelling for any other byte.
+bool isUtf8(std::string_view s);
+// Whether a line (trimmed) can go on a hex value that ends in a backslash: hex digits, commas
+// and blanks, and perhaps a backslash of its own at the end. Every line a writer puts starts
+// with '"', '@' or '[', so nothing written after a value is ever read as part of it.
+bool looksLikeHexData(std::string_view line);
 // Splits on backslashes, drops empty parts and spells the root out in full.
 std::string normalisePath(std::string_view path);
 // The end of a quoted text that starts just before pos: the position after its closing quote,
@@ -92,13 +99,15 @@ void scanLines(std::string_view all, Visit&& visit) {
                     pos = std::string_view::npos;
             }
             line.seen = pos == std::string_view::npos ? Seen::Other : Seen::Entry;
-            // Hex values go on over lines that end in a backslash (never into the next key).
+            // Hex values go on over lines that end in a backslash, but only into lines of hex
+            // data (or one blank line, which ends the value): a value whose last line keeps a
+            // dangling backslash must not swallow the value, key or comment that follows it.
             if (line.seen == Seen::Entry && rest.starts_with("hex") && rest.back() == '\\') {
                 joined = rest;
                 while (!joined.empty() && joined.back() == '\\' && begin < all.size()) {
                     const std::size_t next = lineEnd(begin);
                     const std::string_view more = content(begin, next);
-                    if (!more.empty() && more.front() == '[') break;
+                    if (!more.empty() && !looksLikeHexData(more)) break;
                     joined.pop_back();
                     joined += more;
                     line.end = begin = next;

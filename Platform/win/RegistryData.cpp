@@ -289,7 +289,20 @@ RegistryData::Slot& RegistryData::createSlot(std::string_view keyPath, bool list
     return *slot;
 }
 
+namespace {
+
+// A name that is not UTF-8 would be written to a UTF-16 store as U+FFFD and never found again
+// under the name it was given; it is refused for every store alike, so that a call does not
+// succeed or fail by the file's encoding, which an editor may change.
+void requireUtf8(std::string_view name, const char* what) {
+    if (!isUtf8(name))
+        throw std::invalid_argument(std::string("registry ") + what + " is not UTF-8 text");
+}
+
+}  // namespace
+
 const RegistryData::Key& RegistryData::createKey(std::string_view keyPath) {
+    requireUtf8(keyPath, "key path");
     Slot& slot = createSlot(keyPath, true);
     slot.listed = true;
     return slot.key;
@@ -298,6 +311,8 @@ const RegistryData::Key& RegistryData::createKey(std::string_view keyPath) {
 void RegistryData::setValue(std::string_view keyPath, std::string_view valueName, RegValue value) {
     if (hasLineBreakOrNul(valueName))
         throw std::invalid_argument("registry value name with a line break");
+    requireUtf8(keyPath, "key path");
+    requireUtf8(valueName, "value name");
     Slot& slot = createSlot(keyPath, true);
     slot.listed = true;
     auto [it, added] = slot.byName.try_emplace(foldCase(valueName), slot.key.values.size());

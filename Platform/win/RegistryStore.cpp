@@ -1,6 +1,7 @@
 // The store on disk: readers look at one key of the file, read whole and at most
-// kMaxStoreBytes long; writers lock, re-read, change and replace the file atomically. The text
-// format is RegFileFormat.cpp; the edits that keep every untouched line, RegistryData.cpp.
+// kMaxStoreBytes long (RegistryStore.h); writers lock, re-read, change and replace the file
+// atomically, never past that limit. The text format is RegFileFormat.cpp; the edits that keep
+// every untouched line, RegistryData.cpp.
 
 #include "win/RegistryStore.h"
 
@@ -25,18 +26,26 @@ using namespace regfile;
 
 namespace {
 
-// A store bigger than this is refused rather than read into memory.
-constexpr std::size_t kMaxStoreBytes = 64u * 1024 * 1024;
+// The limit as a person reads it: "64 MiB", "4 KiB", "1000 bytes".
+std::string sizeText(std::size_t bytes) {
+    if (bytes != 0 && bytes % (1024 * 1024) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes != 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
 
 // Reads the whole store; nullopt when it is missing, std::system_error on any other failure
 // (a FIFO in its place is refused, never waited on).
-std::optional<std::string> readStoreFile(const std::filesystem::path& path) {
+std::optional<std::string> readStoreFile(const std::filesystem::path& path, std::size_t maxBytes) {
     try {
-        return readRegularFile(path, kMaxStoreBytes);
+        return readRegularFile(path, maxBytes);
     } catch (const std::system_error& e) {
         if (e.code() == std::errc::no_such_file_or_directory ||
             e.code() == std::errc::not_a_directory)
             return std::nullopt;
+        if (e.code() == std::errc::file_too_large)
+            throw std::system_error(e.code(), "the registry store " + path.string() +
+                                                  " is larger than " + sizeText(maxBytes) +
+                                                  ", the most a store may hold");
         throw;
     }
 }
@@ -59,10 +68,11 @@ std::int32_t RegKey::queryValue(std::string_view valueName, RegValue& out) const
 
 // ---- RegistryStore
 
-RegistryStore::RegistryStore(std::filesystem::path file) : file_(std::move(file)) {}
+RegistryStore::RegistryStore(std::filesystem::path file, std::size_t maxBytes)
+    : file_(std::move(file)), maxBytes_(maxBytes) {}
 
 RegistryData RegistryStore::load() const {
-    auto text = readStoreFile(file_);
+    auto text = readStoreFile(file_, maxBytes_);
     return text ? RegistryData::parse(*text) : RegistryData();
 }
 
@@ -72,7 +82,7 @@ RegKey RegistryStore::openKey(std::string_view keyPath) const {
     RegKey key;
     std::optional<std::string> text;
     try {
-        text = readStoreFile(file_);
+        text = readStoreFile(file_, maxBytes_);
     } catch (const std::system_error& e) {
         int err = e.code().value();
         key.openStatus_ = (err == EACCES || err == EPERM) ? regerr::AccessDenied : regerr::CantRead;
@@ -93,7 +103,7 @@ std::optional<RegValue> RegistryStore::read(std::string_view keyPath,
                                             std::string_view valueName) const {
     std::optional<std::string> text;
     try {
-        text = readStoreFile(file_);
+        text = readStoreFile(file_, maxBytes_);
     } catch (const std::system_error&) {
         return std::nullopt;
     }
@@ -106,7 +116,7 @@ std::optional<RegValue> RegistryStore::read(std::string_view keyPath,
 
 bool RegistryStore::keyExists(std::string_view keyPath) const {
     try {
-        auto text = readStoreFile(file_);
+        auto text = readStoreFile(file_, maxBytes_);
         return text && scanKey(*text, keyPath, false, nullptr).exists;
     } catch (const std::system_error&) {
         return false;
@@ -137,12 +147,19 @@ void RegistryStore::update(const std::function<void(RegistryData&)>& change) {
     }
 
     // Re-read under the lock, so a change another writer made just before is kept.
-    auto original = readStoreFile(file_);
+    auto original = readStoreFile(file_, maxBytes_);
     RegistryData data = original ? RegistryData::parse(*original) : RegistryData();
     change(data);
     if (!original && data.empty()) return;
     std::string text = data.serialize();
     if (original && text == *original) return;
+    // Readers refuse a store over the limit, so one written past it would lose every value in
+    // it at once, the ones this change did not touch included.
+    if (text.size() > maxBytes_)
+        throw std::system_error(EFBIG, std::generic_category(),
+                                "the registry store " + file_.string() + " would exceed " +
+                                    sizeText(maxBytes_) +
+                                    ", the most a store may hold; nothing was written");
     writeFileAtomically(file_, text);
     // The lock goes with the descriptor.
 }

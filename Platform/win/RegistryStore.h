@@ -28,6 +28,7 @@
 // RegFileFormat.cpp, RegistryData in RegistryData.cpp, RegKey and RegistryStore (the file, its
 // lock and its replacement) in RegistryStore.cpp.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -105,11 +106,12 @@ public:
     bool keyExists(std::string_view keyPath) const;
 
     // Creates the key and its missing parents. Throws std::invalid_argument for a path that is
-    // empty, holds a line break or NUL, or starts with "-" (the file would read it as a
-    // request to delete the key).
+    // empty, holds a line break or NUL, is not UTF-8, or starts with "-" (the file would read
+    // it as a request to delete the key).
     const Key& createKey(std::string_view keyPath);
     // Creates the key as needed; replaces a value of the same name. Throws
-    // std::invalid_argument for a name holding a line break or NUL.
+    // std::invalid_argument for a name holding a line break or NUL or not UTF-8 (a UTF-16
+    // store could not hold it), and for a key path createKey refuses.
     void setValue(std::string_view keyPath, std::string_view valueName, RegValue value);
     // Return whether something was removed. deleteKey removes the sub-keys too.
     bool deleteValue(std::string_view keyPath, std::string_view valueName);
@@ -179,9 +181,13 @@ private:
     std::int32_t openStatus_ = regerr::InvalidHandle;
 };
 
+// A store bigger than this is refused rather than read into memory, and no writer makes one.
+inline constexpr std::size_t kMaxStoreBytes = 64u * 1024 * 1024;
+
 class RegistryStore {
 public:
-    explicit RegistryStore(std::filesystem::path file);
+    // maxBytes is the size limit for reading and writing alike; only tests change it.
+    explicit RegistryStore(std::filesystem::path file, std::size_t maxBytes = kMaxStoreBytes);
     const std::filesystem::path& file() const { return file_; }
 
     // Reading needs only read permission; a missing file is an empty registry. Never throws:
@@ -193,7 +199,9 @@ public:
     RegistryData load() const;
 
     // One locked read-modify-write. The function may throw; nothing is written then. The file
-    // is replaced only when its content changes. Throws std::system_error on I/O failure.
+    // is replaced only when its content changes. Throws std::system_error on I/O failure, and
+    // with EFBIG, naming the limit, for a store over the limit or a change that would take it
+    // over: a store that could not be read back is never written.
     void update(const std::function<void(RegistryData&)>& change);
     void setValue(std::string_view keyPath, std::string_view valueName, RegValue value);
     void deleteValue(std::string_view keyPath, std::string_view valueName);
@@ -201,6 +209,7 @@ public:
 
 private:
     std::filesystem::path file_;
+    std::size_t maxBytes_;
 };
 
 // The machine-wide store, fixed when the program is built.

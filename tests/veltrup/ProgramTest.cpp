@@ -245,3 +245,15 @@ TEST(VeltrupProgramFile, CarriesItsVersionInformation) {
                               "FileDescription=Veltrup.exe\n"})
         EXPECT_NE(result.out.find(entry), std::string::npos) << entry;
 }
+
+// An administrator's questions need no display (without one, Qt would abort the program).
+TEST(VeltrupProgramFile, AnswersHelpAndVersionWithoutADisplay) {
+    for (const auto& [arg, answer] : {std::pair{"--help", "uso: Veltrup [--help | --version]\n"},
+                                      std::pair{"--version", "Veltrup (Carvo) 1."}}) {
+        const auto result =
+            carvo::test::runProcess({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                     "QT_QPA_PLATFORM", VELTRUP_EXE, "-platform", "xcb", arg});
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_TRUE(result.out.starts_with(answer)) << result.out;
+    }
+}

@@ -120,6 +120,18 @@ TEST(ProfileFile, ReadsFilesWithCrlfAndByteOrderMark) {
     }
 }
 
+// readProfileString gives the default for every file it cannot read; readProfileFile says why,
+// so that a version file too large to read is not taken for one without the key.
+TEST(ProfileFile, TellsWhyAFileCannotBeRead) {
+    TempDir dir;
+    std::string text = "[MAIN]\nVersion=2.1\n;";  // and a comment up to the limit
+    text.resize(carvo::kProfileMaxBytes, ' ');
+    EXPECT_EQ(readProfileString("MAIN", "Version", "d", dir.write("Update.ini", text)), "2.1");
+    EXPECT_EQ(readProfileString("MAIN", "Version", "d", dir.write("Update.ini", text + " ")), "d");
+    EXPECT_EQ(carvo::readProfileFile(dir / "Update.ini").state, carvo::ProfileFileState::TooLarge);
+    EXPECT_EQ(carvo::readProfileFile(dir / "none").state, carvo::ProfileFileState::Missing);
+}
+
 TEST(TextCodec, Utf16RoundTripAndRepairs) {
     using carvo::utf16leToUtf8;
     using carvo::utf8ToUtf16le;
@@ -132,4 +144,6 @@ TEST(TextCodec, Utf16RoundTripAndRepairs) {
     EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("a\xC3(\xED\xA0\x80")),
               "a\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(carvo::foldCase("ÀÉÎÕÜ×ÇABC"), "àéîõü×çabc");
+    // A lone lead byte takes nothing with it: the letter after it is folded too.
+    EXPECT_EQ(carvo::foldCase("\xC3\x45\xC3"), "\xC3\x65\xC3");  // "E" and "e" after it
 }

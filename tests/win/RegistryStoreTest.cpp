@@ -8,6 +8,7 @@
 
 #include "TempDir.h"
 #include "win/RegistryStore.h"
+#include "win/TextCodec.h"
 
 using namespace carvo;
 using carvo::test::readAll;
@@ -385,4 +386,63 @@ TEST(RegistryStore, ConcurrentWritersLoseNothing) {
     EXPECT_EQ(*store.read(kKey, "Counter"), RegValue::dword(4 * kRounds));
     for (const char* who : {"child-a", "child-b", "parent-a", "parent-b"})
         EXPECT_EQ(*store.read(kKey, who), RegValue::sz(std::to_string(kRounds))) << who;
+}
+
+// A hex value whose last line keeps its backslash ends Carvo's key: a value written after it is
+// its own line for every reader, and goes again without a trace (register, then unregister).
+TEST(RegistryStore, AValueWrittenAfterADanglingHexLineIsItsOwn) {
+    const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Classes\\Carvo.DownLoad";
+    const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[" + key +
+                             "]\r\n\"Blob\"=hex:01,\\\r\n  02,\\\r\n";
+    for (const std::string& file : {head, head + "[HKEY_LOCAL_MACHINE\\A]\r\n", head + ";\r\n"}) {
+        TempDir dir;
+        RegistryStore store(dir.write("registry.reg", file));
+        store.setValue(key, "", RegValue::sz("DownLoad"));
+        EXPECT_EQ(store.read(key, ""), RegValue::sz("DownLoad")) << file;
+        EXPECT_TRUE(store.load().find(key, "") != nullptr);  // the writer's own reading
+        store.deleteValue(key, "");
+        EXPECT_EQ(readAll(store.file()), file);
+    }
+}
+
+// With the limit shortened: a change that ends at the limit is written and reads back; one byte
+// more is refused, naming the limit, and nothing is written.
+TEST(RegistryStore, NeverWritesAStoreItCouldNotReadBack) {
+    constexpr std::size_t kLimit = 4096, kAdded = sizeof "\"Version\"=\"2.0\"\n" - 1;
+    for (const std::size_t total : {kLimit - 1, kLimit, kLimit + 1}) {
+        RegistryData d;
+        d.setValue(kKey, "Pad", RegValue::sz(""));
+        d.setValue(kKey, "Pad",
+                   RegValue::sz(std::string(total - kAdded - d.serialize().size(), 'x')));
+        TempDir dir;
+        RegistryStore store(dir.write("registry.reg", d.serialize()), kLimit);
+        std::string error;
+        try {
+            store.setValue(kKey, "Version", RegValue::sz("2.0"));
+        } catch (const std::system_error& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(store.read(kKey, "Version").has_value(), total <= kLimit) << total;
+        EXPECT_EQ(std::filesystem::file_size(store.file()), total - (total > kLimit ? kAdded : 0));
+        EXPECT_EQ(error.find("would exceed 4 KiB") != std::string::npos, total > kLimit) << error;
+    }
+}
+
+// A name a UTF-16 store cannot spell would be written as U+FFFD and never found again: it is
+// refused in every store, and nothing is written. UTF-8 names are found again.
+TEST(RegistryStore, RefusesNamesThatAreNotUtf8) {
+    const std::string utf8 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const auto wide = utf8ToUtf16le(utf8);
+    for (const std::string& file : {"\xFF\xFE" + std::string(wide.begin(), wide.end()), utf8}) {
+        TempDir dir;
+        RegistryStore store(dir.write("registry.reg", file));
+        for (const std::string bad : {"\xFF", "Vers\xC3", "\xC0\xAF", "\xED\xA0\x80"}) {
+            EXPECT_THROW(store.setValue(kKey, bad, RegValue::sz("2")), std::invalid_argument);
+            EXPECT_THROW(store.setValue(std::string(kKey) + "\\" + bad, "V", RegValue::sz("2")),
+                         std::invalid_argument);
+        }
+        EXPECT_EQ(readAll(store.file()), file);
+        store.setValue(kKey, "Versão", RegValue::sz("2.0"));
+        EXPECT_EQ(store.read(kKey, "VERSÃO"), RegValue::sz("2.0"));
+    }
 }
