@@ -84,27 +84,41 @@ stop() {
     for p in $pids; do
         for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
     done
+    # A product package's own links.ini and installed version come back as they were.
+    [ ! -e /srv/veltrup/links.ini.package ] || cp /srv/veltrup/links.ini.package "$product/links.ini"
+    rm -f "$product/instalado.txt" /etc/polkit-1/rules.d/50-veltrup-teste.rules
+    [ -z "$added_version" ] || carvo-reg delete "$key" >/dev/null 2>&1 || true
 }
+added_version=""
+key='HKEY_LOCAL_MACHINE\Software\Parvix 2002\Version'
 trap stop EXIT
 
 id "$user" >/dev/null 2>&1 || useradd -m -s /bin/sh "$user"
 home=/home/$user
 
-# The product, root's alone, as a product's package lays it out.
-rm -rf "$product" /srv/veltrup "$home/.cache/veltrup"
+# The product, root's alone, as a product's package lays it out; one that a package installed
+# is used as it is, its links.ini kept aside and put back at the end.
+rm -rf /srv/veltrup "$home/.cache/veltrup"
 mkdir -p "$product" "$site"
-cp /usr/bin/Veltrup "$product/"
+[ -x "$product/Veltrup" ] || cp /usr/bin/Veltrup "$product/"
+[ ! -e "$product/links.ini" ] || cp "$product/links.ini" /srv/veltrup/links.ini.package
 veltrup-sign keygen "$keys" > /srv/veltrup/public.txt
 links() {
     printf '[MAIN]\nUpdateFile=%s/Update.ini\nOfficialPage=%s/\nOfficialMail=suporte@parvix.example\n%s' \
         "$url" "$url" "$1" > "$product/links.ini"
 }
+# Version 2 installed: as the product's package recorded it, or recorded here.
 store=/var/lib/carvo/registry.reg
 if ! grep -q 'Parvix 2002' "$store" 2>/dev/null; then
-    [ -s "$store" ] || printf 'Windows Registry Editor Version 5.00\n' > "$store"
-    printf '\n[HKEY_LOCAL_MACHINE\\Software\\Parvix 2002\\Version]\n"Version"="2"\n' >> "$store"
+    if command -v carvo-reg >/dev/null; then
+        carvo-reg set "$key" Version 2
+    else
+        [ -s "$store" ] || printf 'Windows Registry Editor Version 5.00\n' > "$store"
+        printf '\n[%s]\n"Version"="2"\n' "$key" >> "$store"
+        chmod 644 "$store"
+    fi
+    added_version=1
 fi
-chmod 644 "$store"
 
 # Version 3 on the server: an installer that writes who ran it and where.
 cat > "$site/parvix-2002-v3.sh" <<'EOF'
