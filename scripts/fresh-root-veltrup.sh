@@ -24,8 +24,8 @@ demo=$build/tests/veltrup/veltrup_demo
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root (chroot, mount)" >&2; exit 2; }
 [ -x "$demo" ] || { echo "$0: $demo is missing (build the tests in $build)" >&2; exit 2; }
 [ -x "$root/usr/bin/Veltrup" ] || { echo "$0: the veltrup package is not installed in $root" >&2; exit 2; }
-grep -q /var/lib/carvo/registry.reg "$demo" ||
-    { echo "$0: $demo was built with another registry store than the packages'" >&2; exit 2; }
+grep -qx 'CARVO_REGISTRY_PATH:STRING=/var/lib/carvo/registry.reg' "$build/CMakeCache.txt" ||
+    { echo "$0: $build was built with another registry store than the packages'" >&2; exit 2; }
 
 in_root() {
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
