@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "frmMain.h"
@@ -46,9 +47,11 @@ class EndingSignals : public QSocketNotifier {
             if (old.sa_handler == SIG_IGN) continue;  // as nohup left it
             struct sigaction sa {};
             sa.sa_handler = &tellEndingSignal;
-            // Once only: should the loop not come round (a wait that does not yield), a
-            // second signal ends the program at once, as before.
-            sa.sa_flags = SA_RESTART | SA_RESETHAND;
+            // The handler stays for every signal that follows: a second one arriving before the
+            // loop has come round must not end the program by the default action, which would
+            // leave the partial file without its record (or undeleted). The loop takes the
+            // first and ends the program; the others only add a byte to the pipe.
+            sa.sa_flags = SA_RESTART;
             ::sigemptyset(&sa.sa_mask);
             ::sigaction(n, &sa, nullptr);
             handled_.push_back(n);
@@ -74,13 +77,17 @@ std::unique_ptr<QObject> endOnSignals(std::function<void(int signal)> end) {
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
     auto watch = std::make_unique<EndingSignals>(ends[0], ends[1]);
     QObject::connect(watch.get(), &QSocketNotifier::activated, watch.get(),
-                     [fd = watch->readEnd(), end = std::move(end)] {
+                     [fd = watch->readEnd(), end = std::move(end), ended = false]() mutable {
                          unsigned char number = 0;
                          if (::read(fd, &number, 1) != 1) return;
-                         // The partial file of a checked update is useless to anyone else.
+                         // Once, whatever arrives next: end() does not return in the program,
+                         // but a signal already in the pipe must not clean up a second time.
+                         if (std::exchange(ended, true)) return;
+                         // A checked update's partial file stays with its record for the next
+                         // run; one without a signed statement is deleted.
                          for (QWidget* w : QApplication::topLevelWidgets())
                              if (auto* form = dynamic_cast<frmMain*>(w))
-                                 form->discardHiddenPartial();
+                                 form->keepPartialForNextRun();
                          end(number);
                      });
     return watch;

@@ -1,5 +1,6 @@
 #pragma once
-// The ending signals: a logout or a kill still leaves no hidden partial file behind.
+// The ending signals: a logout or a kill leaves the hidden partial file as the exit button does
+// (kept with its record for a checked update, see PartialDownload.h).
 
 #include <QObject>
 #include <functional>
@@ -9,8 +10,9 @@ namespace veltrup {
 
 // While the result lives, a signal that ends a session or a program from outside (SIGTERM,
 // SIGHUP, SIGINT; one that was ignored at the start stays ignored) is taken by the message
-// loop, which deletes the hidden partial file of every frmMain (as the exit button does) and
-// then calls end with the signal. nullptr when the signals cannot be watched.
+// loop, which settles the hidden partial file of every frmMain (keepPartialForNextRun, as the
+// exit button does) and then calls end with the signal, once, however many signals follow.
+// nullptr when the signals cannot be watched.
 std::unique_ptr<QObject> endOnSignals(std::function<void(int signal)> end);
 // Ends the process by the signal's default action.
 [[noreturn]] void endBySignal(int signal);

@@ -3,8 +3,10 @@
 // (shown on the version check's and the download's labels), and the status line of a refused
 // update. The texts of a refused check are UpdateVerifier's (kVerifyFailure*).
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace veltrup {
 
@@ -63,5 +65,27 @@ inline std::optional<FailureTexts> failureTexts(std::int32_t code) {
 
 // The status line after the downloaded file was refused by its check.
 inline constexpr const char* kRefusedStatus = "Arquivo de Atualização Recusado!";
+
+}  // namespace veltrup
+
+// ---- The update download's own texts --------------------------------------------------------
+
+namespace veltrup {
+
+// The status line while the version file names more than one address of the installer: which
+// of them the download is on, after the control's own status ("Puxando Arquivos... - Servidor
+// 2 de 3").
+inline std::string serverStatus(const std::string& status, std::size_t index, std::size_t count) {
+    return status + " - Servidor " + std::to_string(index + 1) + " de " + std::to_string(count);
+}
+
+// Every address offered a file of another size than the signed one: the wrong file.
+inline constexpr FailureTexts kWrongSizeFailure{
+    "Erro:", "O servidor oferece um arquivo de atualização de tamanho diferente do publicado.",
+    kAdviceLater};
+// More bytes arrived than the signed size: the transfer was stopped and the file deleted.
+inline constexpr FailureTexts kOversizeFailure{
+    "Erro:", "O arquivo de atualização recebido é maior que o publicado e foi apagado.",
+    kAdviceLater};
 
 }  // namespace veltrup

@@ -206,8 +206,8 @@ void frmMain::cmdSair_Click() {
     if (answer != carvo::MsgBoxResult::Yes) return;
     carvo::callMethod(*dl1_, carvo::dispid::Cancel);
     carvo::callMethod(*dl2_, carvo::dispid::Cancel);
-    // A partial file kept for a resume under a hidden name is of no use once we leave.
-    discardHiddenPartial();
+    // A checked update's partial file stays, with its record, for the next run to go on with.
+    keepPartialForNextRun();
     env_.endProgram();
 }
 

@@ -21,9 +21,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "DownloadPlace.h"
 #include "ElevatedInstall.h"
+#include "FailureTexts.h"
 #include "FormControls.h"
 #include "automation/Dispatch.h"
 #include "automation/Variant.h"
@@ -99,6 +101,10 @@ class frmMain : public QWidget {
     void cmdDLCancel_Click();
     // Deletes the update's hidden partial file (a checked update arrives under one), if any.
     void discardHiddenPartial();
+    // The exit paths (Sair, the window manager's close, an ending signal): a checked update's
+    // hidden partial file stays, with the record a later run needs to go on with it; nothing
+    // this run does afterwards deletes it. Without a signed statement it is deleted.
+    void keepPartialForNextRun();
 
     // Handlers of dl1's events (frmMain.VersionCheck.cpp).
     void dl1_DLComplete();
@@ -204,6 +210,17 @@ class frmMain : public QWidget {
     void showStartOfAttempt(std::int32_t position);
     // Shows at once the download figures that still wait for a repaint.
     void showLatestFigures();
+    // One address of the installer, mirrors_[mirrorIndex_]: probe, resume or download, check.
+    enum class MirrorOutcome {
+        Arrived,      // the update arrived and passed its check
+        Stopped,      // the user cancelled, or the program is leaving: no further address
+        Failed,       // move on to the next address
+        JoinRefused,  // a continued file failed its check; this address may try from zero
+        Unfinished,   // the control reported neither an end nor a failure
+    };
+    struct ResumePoint;
+    MirrorOutcome tryMirror(const std::string& saveLocation, std::optional<ResumePoint>& carry,
+                            bool& keepCarry);
 
     // Step 3 (frmMain.HandOff.cpp).
     void handOff();
@@ -249,6 +266,21 @@ class frmMain : public QWidget {
     bool resumeRefused_ = false;
     // The downloaded file was refused by its check; the status line keeps saying so.
     bool refused_ = false;
+    // The addresses of the installer (File, File2, ...) and the one being tried.
+    std::vector<std::string> mirrors_;
+    std::size_t mirrorIndex_ = 0;
+    // With the maker's key: the signed size of the installer (a cap on the transfer), and the
+    // signature lines a kept partial file is bound to (PartialDownload.h).
+    std::optional<std::uint64_t> signedSize_;
+    std::string statement_;
+    // Set when more bytes arrived than the signed size; the control was cancelled for it.
+    bool overSize_ = false;
+    // The program is leaving: the partial file is kept, nothing more is attempted.
+    bool leaving_ = false;
+    // While further addresses remain, a failure is held here instead of shown (a cancel there
+    // is shown once the loop ends).
+    bool deferFailure_ = false;
+    std::optional<FailureTexts> pendingFailure_;
     std::unique_ptr<Site> site_;  // outlives the controls, which keep a pointer to it
     std::shared_ptr<carvo::Dispatch> dl1_;
     std::shared_ptr<carvo::Dispatch> dl2_;

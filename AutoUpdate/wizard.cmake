@@ -7,6 +7,7 @@ add_library(veltrup_main STATIC
     frmMain.cpp
     frmMain.VersionCheck.cpp
     frmMain.Download.cpp
+    PartialDownload.cpp
     frmMain.HandOff.cpp
     # The program around it: the one-copy lock, the start of the installer, the ending signals
     # and the run.
