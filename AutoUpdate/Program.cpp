@@ -1,5 +1,7 @@
 #include "Program.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -54,12 +56,17 @@ MainEnvironment programEnvironment(const std::string& programFolder, carvo::Host
     env.windows = windows;
     // The bytes that run are the bytes checked: the installer is taken once into a private
     // copy, the copy is checked against the version file, and the copy is started.
+    // The version file is the one downloaded beside the installer.
     env.launchInstaller = [programFolder](const std::string& path) {
         const std::string shell = fs::path(path).filename().string();
-        return startInstaller(path, programFolder, [programFolder, shell](int fd) {
-            return verifyUpdate(programFolder + "/Update.ini", programFolder + "/links.ini", fd,
-                                shell);
+        const fs::path versionFile = fs::path(path).parent_path() / "Update.ini";
+        return startInstaller(path, programFolder, [programFolder, shell, versionFile](int fd) {
+            return verifyUpdate(versionFile, programFolder + "/links.ini", fd, shell);
         });
+    };
+    // The program folder when this process may write it, else the user's own cache folder.
+    env.downloadPlace = [](const std::string& folder) {
+        return chooseDownloadPlace(folder, ::geteuid());
     };
     env.createControl = [] { return carvo::createObject(carvo::clsidDownLoad()); };
     env.showAbout = [programFolder](QWidget* owner) {

@@ -322,8 +322,7 @@ void frmMain::dl2_DLComplete() {
         if (ec) {
             attemptCode_ = 1;
             std::filesystem::remove(downloaded, ec);
-            const auto texts = failureTexts(1);
-            showDownloadFailure(texts->title, texts->text, texts->advice);
+            dl2_DLECode(1);
             return;
         }
     }
@@ -343,6 +342,12 @@ void frmMain::dl2_DLECode(std::int32_t lErrorCode) {
     }
     probeFailed_ = true;
     if (attemptCode_ == 0) attemptCode_ = lErrorCode;
+    // A file that cannot be written is no network failure: say which folder refuses it.
+    if (const std::string folder = downloadFolder(); lErrorCode == 1 && !canWriteIn(folder)) {
+        const FolderFailure failure = cannotWriteFailure(folder);
+        showDownloadFailure(failure.title.c_str(), failure.text.c_str(), failure.advice.c_str());
+        return;
+    }
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
     showDownloadFailure(texts->title, texts->text, texts->advice);

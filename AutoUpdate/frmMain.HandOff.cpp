@@ -1,7 +1,8 @@
 // Step 3 of the wizard, the hand-off: the last checks before the installer runs (the product
 // must not be running, the update's name and bytes must still be the maker's), the start
-// through MainEnvironment::launchInstaller (InstallerCopy.cpp in the real program), and the way
-// back to step 2 when the installer was refused.
+// through MainEnvironment::launchInstaller (InstallerCopy.cpp in the real program), or, when
+// the product folder is not the user's to write, through pkexec and the root helper
+// (ElevatedInstall.h), and the way back to step 2 when the installer was refused.
 
 #include "frmMain.h"
 
@@ -40,6 +41,7 @@ void frmMain::handOff() {
     const std::string installer = downloadPath(shell);
     std::string failure;
     bool refusedByCheck = false;
+    const bool asAdministrator = !place_.inProgramFolder;
     if (!isSafeUpdateName(shell, ownProgramName())) {
         failure = "O nome do programa de Atualização não é válido.";
     } else if (!verifyOrDelete(downloadPath("Update.ini"), localPath("links.ini"), installer, shell)
@@ -47,19 +49,40 @@ void frmMain::handOff() {
         // Checked again just before it runs: the file may have changed since it arrived.
         failure = kVerifyFailureText;
         refusedByCheck = true;
+    } else if (asAdministrator) {
+        failure = handOffAsAdministrator(installer, refusedByCheck);
     } else if (env_.launchInstaller) {
         failure = env_.launchInstaller(installer);
         // The start checks the bytes it runs once more and deletes a file that fails.
         refusedByCheck = failure == kVerifyFailureText;
     }
     if (!failure.empty()) {
-        host().messageBox("Não foi possível iniciar o programa de Atualização:\r\n" + installer +
-                              "\r\n" + failure,
-                          carvo::mb::Critical | carvo::mb::OkOnly, kTitle);
+        host().messageBox(
+            std::string(asAdministrator
+                            ? "Não foi possível instalar a atualização com os "
+                              "direitos do administrador:\r\n"
+                            : "Não foi possível iniciar o programa de Atualização:\r\n") +
+                installer + "\r\n" + failure,
+            carvo::mb::Critical | carvo::mb::OkOnly, kTitle);
         if (refusedByCheck) backToDownloadStep();  // the file is gone: offer to fetch it again
         return;
     }
     env_.endProgram();
+}
+
+std::string frmMain::handOffAsAdministrator(const std::string& installer, bool& refusedByCheck) {
+    // Without the maker's key nothing proves where the file came from: it never runs as root,
+    // and the password is not even asked for.
+    if (ReadProfileString("MAIN", "PublicKey", "", localPath("links.ini")).empty())
+        return kUnsignedForAdministrator;
+    const ElevationOutcome outcome = runElevated(env_.elevation, env_.programFolder,
+                                                 downloadPath("Update.ini"), installer, host());
+    if (refusedByHelperCheck(outcome)) {
+        // The bytes changed after Veltrup's own check: not the maker's; nothing may start them.
+        deleteRefusedInstaller(installer);
+        refusedByCheck = true;
+    }
+    return elevationFailure(outcome);
 }
 
 void frmMain::backToDownloadStep() {

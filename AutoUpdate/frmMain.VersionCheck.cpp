@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "DownloadPlace.h"
 #include "FailureTexts.h"
 #include "PartialDownload.h"
 #include "TypeLib.h"
@@ -72,6 +73,15 @@ void frmMain::StartVersionCheck() {
     lblErrorTit->hide();
     lblWhatToDo->hide();
     lblWhatToDoTit->hide();
+    // Decided again at each try: a planted folder the user has removed since is made anew.
+    const std::string fixed =
+        env_.downloadFolder.empty() ? env_.programFolder : env_.downloadFolder;
+    place_ = env_.downloadPlace ? env_.downloadPlace(env_.programFolder)
+                                : DownloadPlace{fixed, true, std::nullopt};
+    if (place_.failure) {
+        showCheckFailure(place_.failure->title, place_.failure->text, place_.failure->advice);
+        return;
+    }
     versionServers_.clear();
     versionServer_ = 0;
     versionRefused_ = false;
@@ -136,12 +146,17 @@ void frmMain::failVersionCheck(const FailureTexts& texts, bool serverCause) {
         versionServerFailed_ = true;  // the next address may serve a good file
         return;
     }
-    lblErrorTit->setCaption(texts.title);
+    showCheckFailure(texts.title, texts.text, texts.advice);
+}
+
+void frmMain::showCheckFailure(const std::string& title, const std::string& text,
+                               const std::string& advice) {
+    lblErrorTit->setCaption(title);
     lblErrorTit->show();
-    lblError->setCaption(texts.text);
+    lblError->setCaption(text);
     lblError->show();
     lblWhatToDoTit->show();
-    lblWhatToDo->setCaption(texts.advice);
+    lblWhatToDo->setCaption(advice);
     lblWhatToDo->show();
     cmdAvancar->setEnabled(true);
     intStep_ = 0;
@@ -238,6 +253,13 @@ void frmMain::dl1_DLComplete() {
 void frmMain::dl1_DLECode(std::int32_t lErrorCode) {
     probeFailed_ = true;
     if (versionTooLarge_) return;  // the cancel of a version file past the cap is ours
+    // A file that cannot be written is no network failure, nor one another server would mend:
+    // say which folder refuses it.
+    if (const std::string folder = downloadFolder(); lErrorCode == 1 && !canWriteIn(folder)) {
+        const FolderFailure texts = cannotWriteFailure(folder);
+        showCheckFailure(texts.title, texts.text, texts.advice);
+        return;
+    }
     const auto texts = failureTexts(lErrorCode);
     if (!texts) return;
     // A cancel is the user's (leaving), never a reason to try another server.

@@ -99,9 +99,13 @@ std::string frmMain::localPath(std::string_view name) const {
     return env_.programFolder + "/" + std::string(name);
 }
 
+std::string frmMain::downloadFolder() const {
+    if (!place_.folder.empty()) return place_.folder;
+    return env_.downloadFolder.empty() ? env_.programFolder : env_.downloadFolder;
+}
+
 std::string frmMain::downloadPath(std::string_view name) const {
-    if (env_.downloadFolder.empty()) return localPath(name);
-    return env_.downloadFolder + "/" + std::string(name);
+    return downloadFolder() + "/" + std::string(name);
 }
 
 Variant frmMain::installedVersion() const {

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "DownloadPlace.h"
+#include "ElevatedInstall.h"
 #include "FailureTexts.h"
 #include "FormControls.h"
 #include "automation/Dispatch.h"
@@ -68,6 +70,13 @@ struct MainEnvironment {
     std::function<void(QWidget* owner)> showAbout;
     // Ends the whole program at once. The real one does not return; a test's may.
     std::function<void()> endProgram;
+    // Decides, at each version check, where the downloads go for the program folder and
+    // whether installing needs the administrator (chooseDownloadPlace in the real program);
+    // empty: downloadFolder, with no administrator.
+    std::function<DownloadPlace(const std::string& programFolder)> downloadPlace;
+    // pkexec and the root helper, run by "Instalar" when the downloads are not in the program
+    // folder (the product folder is not the user's to write).
+    ElevationPlaces elevation;
 };
 
 class frmMain : public QWidget {
@@ -243,6 +252,12 @@ class frmMain : public QWidget {
     // After the installer was refused at the hand-off: back to panel 2 with the refusal shown
     // and the download offered again, as after a failed download.
     void backToDownloadStep();
+    std::string downloadFolder() const;
+    // Shows why step 1 failed on its labels and offers a retry.
+    void showCheckFailure(const std::string& title, const std::string& text,
+                          const std::string& advice);
+    // The start of the installer as root, through pkexec; "" when it started.
+    std::string handOffAsAdministrator(const std::string& installer, bool& refusedByCheck);
 
     MainEnvironment env_;
     std::int16_t intStep_ = 0;
@@ -255,6 +270,7 @@ class frmMain : public QWidget {
     bool handingOff_ = false;
     // Where the update goes once it has arrived and passed its check.
     std::string updateTarget_;
+    DownloadPlace place_;
     // The hidden name a checked update arrives under, while such a file may exist.
     std::string hiddenPartial_;
 

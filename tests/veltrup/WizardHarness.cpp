@@ -113,6 +113,8 @@ void Wizard::create(const std::string& programFolder) {
     }
     env.showAbout = [this](QWidget*) { ++aboutShown; };
     env.endProgram = [this] { ++ended; };
+    env.downloadPlace = downloadPlace;
+    env.elevation = elevation;
     form = std::make_unique<frmMain>(std::move(env));
 }
 

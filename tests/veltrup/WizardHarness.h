@@ -115,6 +115,9 @@ struct Wizard {
     std::string launchFailure;  // what the launcher answers
     std::function<std::string(const std::string&)> launcher;  // replaces the recording one
     bool anotherCopy = false;
+    // Where the downloads go, and pkexec and its helper (a test's own), when a test sets them.
+    std::function<DownloadPlace(const std::string&)> downloadPlace;
+    ElevationPlaces elevation;
     int ended = 0;
     int aboutShown = 0;
     std::unique_ptr<frmMain> form;
