@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/Variant.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/Variant.h>
 
 namespace carvo {
 
