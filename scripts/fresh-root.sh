@@ -30,8 +30,13 @@ command -v debootstrap >/dev/null ||
 
 # The Debian archive this machine installs from (apt's own view of its sources, whichever
 # format they are written in), with the same suites.
-mapfile -t sources < <(apt-get indextargets --format '$(SITE) $(RELEASE)' 'Identifier: Packages' |
-    awk '$2 ~ /^bookworm(-updates|-security)?$/' | sort -u)
+debian_sources() {
+    apt-get indextargets --format '$(SITE) $(RELEASE)' 'Identifier: Packages' |
+        awk '$2 ~ /^bookworm(-updates|-security)?$/' | sort -u
+}
+mapfile -t sources < <(debian_sources)
+# apt knows its sources once it has read their lists (a machine that cleans them has none).
+((${#sources[@]})) || { apt-get update -qq && mapfile -t sources < <(debian_sources); }
 ((${#sources[@]})) || fail "this machine's apt sources name no bookworm suite"
 mirror=$(printf '%s\n' "${sources[@]}" | awk '$2 == "bookworm" {print $1; exit}')
 [ -n "$mirror" ] || fail "no bookworm mirror in this machine's apt sources"
@@ -115,7 +120,7 @@ url=http://127.0.0.1:$port
 step "an ordinary user builds examples/host three ways and fetches with it"
 home=$root/home/$user
 cp -r "$source_dir/examples/host" "$home/host"
-chown -R "$user:$user" "$home/host"
+chown -R "$uid" "$home/host"
 as_user cmake -S "/home/$user/host" -B "/home/$user/by-cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 as_user cmake --build "/home/$user/by-cmake" >/dev/null
 # carvo.pc: one include folder, and that is the system's own.
@@ -200,4 +205,6 @@ if in_root dpkg-query -W "${ours[@]}" parvix-2002 2>/dev/null | grep -q .; then
     fail "dpkg still knows $(in_root dpkg-query -W "${ours[@]}" parvix-2002 2>/dev/null)"
 fi
 
+cleanup
+trap - EXIT
 echo "fresh-root: ok in $((SECONDS - started)) s"

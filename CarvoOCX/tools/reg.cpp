@@ -226,7 +226,12 @@ int main(int argc, char** argv) {
         const int err = e.code().value();
         std::cerr << "carvo-reg: cannot write the registry store " << registry.file().string()
                   << " (" << e.what() << ")";
-        if ((err == EACCES || err == EPERM) && ::geteuid() != 0)
+        // A folder that is not there yet is one that root makes (the store's writer creates
+        // it); another user can neither make it nor write in it.
+        std::error_code ec;
+        const bool noFolder = err == ENOENT && registry.file().has_parent_path() &&
+                              !std::filesystem::exists(registry.file().parent_path(), ec);
+        if ((err == EACCES || err == EPERM || noFolder) && ::geteuid() != 0)
             std::cerr << ": you have no permission to change it.\nRun it as root: sudo "
                       << carvo::shellWords("carvo-reg", argc, argv);
         std::cerr << '\n';

@@ -82,10 +82,15 @@ int main(int argc, char** argv) {
         if (status != 0) {
             std::fprintf(stderr, "%s in %s failed: 0x%08X\n", what, library.c_str(),
                          static_cast<unsigned>(status));
-            if (status == CARVO_E_ACCESSDENIED) {
-                // The number alone tells a user nothing: say what was refused and the way on.
-                const std::string file =
-                    store.empty() ? carvo::defaultRegistryPath().string() : store;
+            // The number alone tells a user nothing: say what was refused and the way on. A
+            // store folder that is not there yet is one that only root may make.
+            const std::filesystem::path file =
+                store.empty() ? carvo::defaultRegistryPath() : std::filesystem::path(store);
+            std::error_code ec;
+            const bool noFolder = file.has_parent_path() &&
+                                  !std::filesystem::exists(file.parent_path(), ec) &&
+                                  ::geteuid() != 0;
+            if (status == CARVO_E_ACCESSDENIED || noFolder) {
                 std::fprintf(stderr, "You have no permission to change the registry store %s.\n",
                              file.c_str());
                 if (::geteuid() != 0)
