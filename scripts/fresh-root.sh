@@ -171,9 +171,10 @@ keep_downloads
 [ "$(stat -c '%U %a' "$root/opt/parvix-2002")" = "root 755" ] || fail "/opt/parvix-2002 is not root's"
 
 veltrup_as_ordinary_user_through_pkexec() {
-    # Veltrup run by $user against $url with the root-owned /opt/parvix-2002, the installer
-    # started as root through pkexec (a system bus, polkitd, a rule for $user): added with the
-    # elevation helper.
+    # Veltrup run by $user (as_user) with the root-owned /opt/parvix-2002, whose links.ini asks
+    # $url/Update.ini: the version file and the installer go into $serve, the server's folder.
+    # The installer is started as root through pkexec (a system bus, polkitd, a rule that lets
+    # $user through). Comes with the elevation helper.
     :
 }
 veltrup_as_ordinary_user_through_pkexec

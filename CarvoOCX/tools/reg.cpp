@@ -175,6 +175,9 @@ int main(int argc, char** argv) {
     if (!startsWithRoot(key))
         return usage("the key " + key + " does not start with a root such as HKEY_LOCAL_MACHINE");
     const std::string name = operands >= 2 ? words[2] : std::string();
+    // Everything of every program under a root: never by one command.
+    if (command == "delete" && operands == 1 && key.find('\\') == std::string::npos)
+        return usage("a whole root is not deleted: name a key under it");
 
     carvo::RegistryStore registry(store.empty() ? carvo::defaultRegistryPath()
                                                 : std::filesystem::path(store));
@@ -238,6 +241,10 @@ int main(int argc, char** argv) {
         return 1;
     } catch (const std::invalid_argument& e) {
         return usage(e.what());
+    } catch (const std::exception& e) {
+        std::cerr << "carvo-reg: cannot write the registry store " << registry.file().string()
+                  << " (" << e.what() << ")\n";
+        return 1;
     }
     return 0;
 }

@@ -56,6 +56,7 @@ TEST(StoreTool, SetsReadsAndDeletesAValueKeepingEveryOtherLine) {
     EXPECT_EQ(reg(store, {"get", kKey, "Outro"}).exitStatus, 1);
     EXPECT_EQ(reg(store, {"set", kKey, "Version", "4294967296", "--type", "dword"}).exitStatus, 2);
     EXPECT_EQ(reg(store, {"set", "Software\\Parvix", "Version", "3"}).exitStatus, 2);
+    EXPECT_EQ(reg(store, {"delete", "HKLM"}).exitStatus, 2);
 
     // The product's postrm: its values go, then the keys they leave empty; twice is no error.
     for (const char* name : {"Version", "", "Version"})
