@@ -125,6 +125,7 @@ as_user cmake -S "/home/$user/host" -B "/home/$user/by-cmake" -DCMAKE_BUILD_TYPE
 as_user cmake --build "/home/$user/by-cmake" >/dev/null
 # carvo.pc: one include folder, and that is the system's own.
 cflags=$(as_user pkg-config --cflags carvo)
+cflags=${cflags% }
 [ -z "$cflags" ] || [ "$cflags" = "-I/usr/include" ] || fail "pkg-config --cflags carvo: $cflags"
 as_user sh -c 'cd ~/host && c++ -std=c++20 main.cpp -o ~/by-pkg-config $(pkg-config --cflags --libs carvo)'
 as_user sh -c 'cd ~/host && c++ -std=c++20 -I/usr/include main.cpp -o ~/by-hand -lcarvo'

@@ -31,7 +31,8 @@ cmp "$work/setup.exe" "$work/by-cmake.exe"
 echo "== pkg-config carvo"
 # carvo.pc names the prefix it was built for; the tree was installed elsewhere.
 pc() { PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --define-variable=prefix="$prefix" "$@" carvo; }
-[ "$(pc --cflags)" = "-I$prefix/include" ] || { echo "carvo.pc: Cflags $(pc --cflags)" >&2; exit 1; }
+cflags=$(pc --cflags)
+[ "${cflags% }" = "-I$prefix/include" ] || { echo "carvo.pc: Cflags $cflags" >&2; exit 1; }
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 $flags $(pc --cflags) "$source/examples/host/main.cpp" \
     -o "$work/host-pc" $(pc --libs) -Wl,-rpath,"$libdir"
