@@ -11,6 +11,11 @@
 
 namespace veltrup {
 
+// The product this Veltrup updates: the name in the registry key it reads the installed
+// version from (Software\Parvix 2002\Version). A signed statement names the product it is
+// for, and only one made for this one is believed (UpdateVerifier.h says why this name).
+inline constexpr const char* kProductName = "Parvix 2002";
+
 // Converts a version text the same way on every machine: the text ends at its first NUL,
 // "." is the decimal point, a fraction rounds half to even. Throws carvo::ComError (type
 // mismatch, overflow) for an empty or non-numeric text or one outside 32 bits.

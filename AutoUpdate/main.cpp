@@ -3,7 +3,8 @@
 
 #include <QApplication>
 
-#include "frmMain.h"
+#include "EndingSignals.h"
+#include "Program.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,6 +1,19 @@
 # The wizard (frmMain) and the Veltrup program. frmMain lives in a static library so that the
 # tests can build the window around fake controls.
-add_library(veltrup_main STATIC frmMain.cpp frmMain.Program.cpp)
+add_library(veltrup_main STATIC
+    # The window: its controls, its look, its construction and navigation, one file a step.
+    FormControls.cpp
+    frmMain.Layout.cpp
+    frmMain.cpp
+    frmMain.VersionCheck.cpp
+    frmMain.Download.cpp
+    frmMain.HandOff.cpp
+    # The program around it: the one-copy lock, the start of the installer, the ending signals
+    # and the run.
+    SingleInstanceLock.cpp
+    InstallerCopy.cpp
+    EndingSignals.cpp
+    Program.cpp)
 target_include_directories(veltrup_main PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(veltrup_main PUBLIC veltrup_helpers veltrup_verify carvo carvo_qthost Qt6::Widgets
                       PRIVATE Qt6::Svg)

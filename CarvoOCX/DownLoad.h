@@ -94,6 +94,11 @@ public:
     float SecondsLeft() const { return SecondsLeft_; }
     Transfer& i1() { return *i1_; }
 
+    // The three numbers of a Content-Range "bytes first-last/total" (digits only, each within
+    // range, first <= last < total); false when it is not exactly that.
+    static bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
+                                  long long& total);
+
 private:
     HostServices& host();
     void notify(std::string_view name);
@@ -121,12 +126,11 @@ private:
     // True when a header block names one length only: Content-Length lines that all agree,
     // and no Transfer-Encoding that would make the body follow another rule.
     static bool lengthIsAgreed(std::string_view headerBlock);
-    // The three numbers of a Content-Range "bytes first-last/total"; false when it is not that.
-    static bool parseContentRange(std::string_view contentRange, long long& first, long long& last,
-                                  long long& total);
-    // How the current response names the version of its file: a strong ETag, else its
-    // Last-Modified date; empty when it gives neither (or nothing usable in a request line).
-    std::string entityTag();
+    // What If-Range may carry to name the version of the current response's file: its ETag
+    // when strong, else (without any ETag) its Last-Modified date when the response's Date
+    // shows it to be strong. Empty when there is no such validator: a resume then cannot ask
+    // for the rest of this very version, and is refused.
+    std::string strongValidator();
 
     // Events.
     void raise(DispId id, Variant arg);
@@ -162,9 +166,10 @@ private:
     VBool InDL_ = VFalse;
     double StartTime_ = 0;  // a monotonic reading, not a time of day
 
-    // The file this control last wrote, with the address and the entityTag() of the response
-    // it came from: a resume of that file asks for the rest only of the same version of it
-    // (If-Range), so a file changed on the server between two transfers is never spliced.
+    // The file this control last wrote, with the address and the strongValidator() of the
+    // response it came from (empty when it had none): a resume of that file asks for the rest
+    // only of the same version of it (If-Range), so a file changed on the server between two
+    // transfers is never spliced, and without a validator it is not resumed at all.
     struct Written {
         std::string url, path, tag;
     } written_;

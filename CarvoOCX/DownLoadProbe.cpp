@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -51,6 +50,52 @@ bool isSuccessStatus(std::string_view code) {
     return ec == std::errc() && p == code.data() + code.size() && value >= 200 && value <= 299;
 }
 
+// Seconds since 1970 of an HTTP date in its one current form, "Sun, 06 Nov 1994 08:49:37 GMT";
+// nothing for anything else (the obsolete forms included), which then counts as no date.
+std::optional<long long> parseHttpDate(std::string_view text) {
+    constexpr std::string_view days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    constexpr std::string_view months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT" ||
+        std::find(std::begin(days), std::end(days), text.substr(0, 3)) == std::end(days))
+        return std::nullopt;
+    auto digits = [&](std::size_t at, std::size_t n) -> std::optional<int> {
+        int value = 0;
+        for (const char c : text.substr(at, n)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    };
+    const auto month = std::find(std::begin(months), std::end(months), text.substr(8, 3));
+    const auto day = digits(5, 2), year = digits(12, 4), hour = digits(17, 2),
+               minute = digits(20, 2), second = digits(23, 2);
+    if (month == std::end(months) || !day || !year || !hour || !minute || !second ||
+        text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+        text[22] != ':' || *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60)
+        return std::nullopt;
+    // Days since 1970-01-01 of a civil date (proleptic Gregorian calendar).
+    const int m = static_cast<int>(month - std::begin(months)) + 1;
+    const int y = *year - (m <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long daysSinceEpoch = static_cast<long long>(era) * 146097 + doe - 719468;
+    return daysSinceEpoch * 86400 + *hour * 3600 + *minute * 60 + *second;
+}
+
+// True when an entity tag is "<modification time in hex>-<anything>" for the given date: a tag
+// built from the file's time (and size), which changes no more often than the date does.
+bool tagSpellsDate(std::string_view tag, std::string_view modified) {
+    const auto date = parseHttpDate(modified);
+    if (!date || tag.size() < 3 || tag.front() != '"' || tag.back() != '"') return false;
+    const std::string_view inner = tag.substr(1, tag.size() - 2);
+    long long seconds = 0;
+    const auto [p, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), seconds, 16);
+    return ec == std::errc() && p != inner.data() && *p == '-' && seconds == *date;
+}
+
 }  // namespace
 
 bool DownLoad::lengthIsAgreed(std::string_view headerBlock) {
@@ -73,21 +118,53 @@ bool DownLoad::lengthIsAgreed(std::string_view headerBlock) {
     return true;
 }
 
-std::string DownLoad::entityTag() {
-    std::string tag = i1_->getHeader("ETag");
-    // A weak tag may not stand in If-Range; the date of the last change may.
-    if (tag.empty() || tag.rfind("W/", 0) == 0) tag = i1_->getHeader("Last-Modified");
-    for (const char c : tag)
+std::string DownLoad::strongValidator() {
+    const std::string tag = i1_->getHeader("ETag");
+    const std::string modified = i1_->getHeader("Last-Modified");
+    // A date names one version of the file only when the file was last changed at least a
+    // second before the server answered (by the server's own clock, in the same answer): a
+    // file changed twice within one second keeps the same date.
+    auto dateIsStrong = [&] {
+        const auto changed = parseHttpDate(modified);
+        const auto answered = parseHttpDate(i1_->getHeader("Date"));
+        return changed && answered && *answered - *changed >= 1;
+    };
+    std::string validator;
+    if (!tag.empty()) {
+        // A weak tag may not stand in If-Range, and while the answer has a tag its date may not
+        // either. A tag that only spells out the date (and size) of the file, as nginx makes
+        // them, names no more than that date does.
+        if (tag.starts_with("W/")) return {};
+        if (tagSpellsDate(tag, modified) && !dateIsStrong()) return {};
+        validator = tag;
+    } else if (dateIsStrong()) {
+        validator = modified;
+    }
+    for (const char c : validator)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
-    return tag;
+    return validator;
 }
 
 bool DownLoad::parseContentRange(std::string_view contentRange, long long& first, long long& last,
                                  long long& total) {
-    char tail = 0;
-    const std::string text(contentRange);
-    return std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &first, &last, &total, &tail) == 3 &&
-           first >= 0 && last >= first && total > last;
+    // "bytes first-last/total" and nothing else: digits only (no sign, no blank, no "*"), and a
+    // number too large to hold is a malformed answer, never a saturated one.
+    constexpr std::string_view unit = "bytes ";
+    if (!contentRange.starts_with(unit)) return false;
+    std::string_view rest = contentRange.substr(unit.size());
+    auto number = [&rest](long long& out, char end) {
+        const std::size_t stop = end ? rest.find(end) : rest.size();
+        const std::string_view digits = rest.substr(0, stop);
+        if (stop == std::string_view::npos || digits.empty() ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        const auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
+        if (ec != std::errc() || p != digits.data() + digits.size()) return false;
+        rest.remove_prefix(end ? stop + 1 : stop);
+        return true;
+    };
+    return number(first, '-') && number(last, '/') && number(total, 0) && last >= first &&
+           total > last;
 }
 
 void DownLoad::GetFileInformation() {
@@ -120,6 +197,19 @@ void DownLoad::GetFileInformation() {
             raiseStatus("Cancelado.");
         };
         if (ccancel_) return honourCancel();
+
+        // A proxy that refuses the user (or asks for one) is not the server refusing the file:
+        // say so, or the user would look for the fault at the server.
+        if (const int refusal = i1_->proxyRefusal(); refusal == 401 || refusal == 407) {
+            raiseStatus("Acesso Não Autorizado Pelo Proxy, Download Interrompido!");
+            raiseCode(407);
+            raiseError("Acesso Não Autorizado Pelo Proxy!");
+            ResumeSupported_ = VFalse;
+            cancelRequest();
+            FileExists_ = VFalse;
+            FileSize_ = 0;
+            return;
+        }
 
         const std::string header = i1_->getHeader();
         const std::string code = mid(header, 10, 3);

@@ -210,7 +210,7 @@ void DownLoad::DownLoadFile() {
         // Refuses a link, a FIFO, a device, a socket or a folder at the name, touching nothing.
         file.emplace(target, inPlace ? TargetFile::Mode::Create : TargetFile::Mode::New);
         file->start(0);
-        written_ = {Url_, target, entityTag()};
+        written_ = {Url_, target, strongValidator()};
         raiseStatus("Puxando Arquivos...");
         InDL_ = VTrue;
         pieceLoop(*file, request, chunk, 0,
@@ -257,12 +257,23 @@ void DownLoad::DLResume() {
             raiseStatus("Resume Não Suportado, Abortando Download!");
             return;
         }
+        const std::uint64_t beforeProbe = requestSerial_;
         GetFileInformation();
-        // The version the server has now, against the one the partial file came from.
-        const bool knownVersion =
-            written_.url == Url_ && written_.path == target && !written_.tag.empty();
-        const bool sameVersion =
-            !knownVersion || (FileExists_ == VTrue && entityTag() == written_.tag);
+        // The version the server has now, against the one the partial file came from. Only a
+        // strong validator names one version: without one the rest asked for may belong to
+        // another build of the same length, and two builds would be joined into one file. The
+        // resume is refused then, and the host starts over. A probe that refused or dropped its
+        // answer leaves none; one ended by a cancel leaves its answer to read.
+        std::string validator;
+        if (requestSerial_ == beforeProbe + 1) {
+            try {
+                validator = strongValidator();
+            } catch (const ComError&) {
+                // the answer failed: no validator
+            }
+        }
+        const bool knownVersion = written_.url == Url_ && written_.path == target;
+        const bool sameVersion = !validator.empty() && (!knownVersion || written_.tag == validator);
         cancelRequest();
         while (i1_->stillExecuting()) host().yield();
         host().yield();
@@ -278,7 +289,7 @@ void DownLoad::DLResume() {
         std::string range = "Range: bytes=" + std::to_string(offset) + "-";
         // Should the file change between the probe and this request, the server answers with
         // the whole new file (200), which is refused below like any other unusable answer.
-        if (knownVersion) range += "\nIf-Range: " + written_.tag;
+        range += "\nIf-Range: " + validator;
         executeRequest(range);
         const std::uint64_t request = requestSerial_;
         auto honourCancel = [&] {
@@ -317,7 +328,7 @@ void DownLoad::DLResume() {
             throw ComError(hr::FileError, "the partial file shrank: " + target);
 
         file->start(offset);
-        if (!knownVersion) written_ = {Url_, target, entityTag()};
+        if (!knownVersion) written_ = {Url_, target, validator};
         raiseStatus("Resumindo " + target + ".");
         InDL_ = VTrue;
         pieceLoop(*file, request, chunk, offset,

@@ -16,6 +16,7 @@ set(CARVO_PUBLIC_HEADERS
     Platform/automation/PropertyBag.h:automation
     Platform/automation/TypeInfo.h:automation
     Platform/automation/Variant.h:automation
+    Platform/file/RegularFile.h:file
     Platform/host/HostServices.h:host
     Platform/host/ConsoleHost.h:host
 )

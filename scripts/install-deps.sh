@@ -8,7 +8,7 @@ packages=(
     libcurl4-openssl-dev libsodium-dev libx11-dev
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev
     libgtest-dev libgmock-dev
-    nginx-light openssl curl time
+    nginx-light openssl curl time tinyproxy-bin
     xvfb xauth x11-utils fonts-dejavu-core
     python3
     qt6-translations-l10n

@@ -179,39 +179,58 @@ std::optional<SecretKey> loadSecretKey(const std::filesystem::path& file, std::s
 
 std::string ReleaseLines::text() const {
     return "Version=" + version + "\nShell=" + shell + "\nSize=" + size + "\nSHA256=" + sha256 +
-           "\nStatementSignature=" + signature + "\n" +
+           "\nProduct=" + product + "\n" + (expires.empty() ? "" : "Expires=" + expires + "\n") +
+           "StatementSignature=" + signature + "\nStatementSignature2=" + signature2 + "\n" +
            (oldSignature.empty() ? "" : "Signature=" + oldSignature + "\n");
 }
 
 bool isUpdateName(std::string_view shell) {
-    // The updater never lets an update take the name of its own links or version file, nor
-    // its own (installed as Veltrup).
-    std::string lower(shell);
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return isPlainFileName(shell) && release::readsBackUnchanged(shell) && lower != "links.ini" &&
-           lower != "update.ini" && lower != "veltrup";
+    // Veltrup is installed under this name; links.ini and Update.ini are in the rule itself.
+    return isSafeUpdateName(shell, "Veltrup") && release::readsBackUnchanged(shell);
 }
 
-std::optional<ReleaseLines> signInstaller(const SecretKey& key,
-                                          const std::filesystem::path& installer,
-                                          std::string_view version, std::string_view shell,
-                                          std::string& error, bool withOldSignature) {
+std::string whyNotAVersion(std::string_view version) {
+    if (version.empty() || !release::readsBackUnchanged(version))
+        return "the version \"" + std::string(version) +
+               "\" cannot stand in a version file as it is (empty, spaces or quotes around it, "
+               "over "
+               "127 characters, not UTF-8, or a control character)";
+    try {
+        versionFromText(version);
+    } catch (const std::exception&) {
+        return "the version \"" + std::string(version) +
+               "\" is not one Veltrup can compare (a number with \".\" as its decimal point, "
+               "within "
+               "32 bits)";
+    }
+    return {};
+}
+
+std::optional<ReleaseLines> signRelease(const SecretKey& key,
+                                        const std::filesystem::path& installer,
+                                        std::string_view version, std::string_view shell,
+                                        const SignOptions& options, std::string& error) {
     if (!release::cryptoReady()) {
         error = "the cryptography library cannot start";
         return std::nullopt;
     }
-    // What is signed must be what the updater reads back from the version file, byte for byte.
-    if (version.empty() || !release::readsBackUnchanged(version)) {
-        error =
-            "the version \"" + std::string(version) +
-            "\" cannot stand in a version file as it is (empty, spaces or quotes around it, over "
-            "127 characters, not UTF-8, or a control character)";
-        return std::nullopt;
-    }
+    // What is signed must be what the updater reads back from the version file, byte for byte,
+    // and what it can act on.
+    if (error = whyNotAVersion(version); !error.empty()) return std::nullopt;
     if (!isUpdateName(shell)) {
         error = "the name \"" + std::string(shell) +
                 "\" is not one the updater saves and starts (a plain file name, UTF-8, without "
-                "spaces or quotes around it, at most 127 characters)";
+                "spaces or quotes around it, at most 127 characters, none of links.ini, "
+                "Update.ini and Veltrup in any case)";
+        return std::nullopt;
+    }
+    if (options.product.empty() || !release::readsBackUnchanged(options.product)) {
+        error = "the product \"" + options.product + "\" cannot stand in a version file as it is";
+        return std::nullopt;
+    }
+    const std::string expires = options.expires ? release::formatUtcTime(*options.expires) : "";
+    if (options.expires && release::parseUtcTime(expires) != options.expires) {
+        error = "the expiry lies outside the years 1970 to 9999";
         return std::nullopt;
     }
     crypto_hash_sha256_state shaState;
@@ -224,33 +243,81 @@ std::optional<ReleaseLines> signInstaller(const SecretKey& key,
         [&](std::span<const unsigned char> piece) {
             length += piece.size();
             crypto_hash_sha256_update(&shaState, piece.data(), piece.size());
-            if (withOldSignature) crypto_sign_update(&oldState, piece.data(), piece.size());
+            if (options.withOldSignature) crypto_sign_update(&oldState, piece.data(), piece.size());
         },
         error, true);
     if (!read) return std::nullopt;
     std::array<unsigned char, release::kSignatureBytes> oldSignature{};
-    if (withOldSignature && crypto_sign_final_create(&oldState, oldSignature.data(), nullptr,
-                                                     key.bytes().data()) != 0) {
+    if (options.withOldSignature && crypto_sign_final_create(&oldState, oldSignature.data(),
+                                                             nullptr, key.bytes().data()) != 0) {
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
 
     release::Sha256 sha{};
     crypto_hash_sha256_final(&shaState, sha.data());
-    const std::string signedText = release::statement(version, shell, length, sha);
-    std::array<unsigned char, release::kSignatureBytes> signature{};
-    if (crypto_sign_detached(signature.data(), nullptr,
-                             reinterpret_cast<const unsigned char*>(signedText.data()),
-                             signedText.size(), key.bytes().data()) != 0) {
+    const auto signText = [&](const std::string& text) -> std::optional<std::string> {
+        std::array<unsigned char, release::kSignatureBytes> signature{};
+        if (crypto_sign_detached(signature.data(), nullptr,
+                                 reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                 key.bytes().data()) != 0)
+            return std::nullopt;
+        return release::encodeBase64(signature);
+    };
+    const auto signature = signText(release::statement(version, shell, length, sha));
+    const auto signature2 =
+        signText(release::statement2(version, shell, length, sha, options.product, expires));
+    if (!signature || !signature2) {
         error = "cannot sign " + installer.string();
         return std::nullopt;
     }
-    return ReleaseLines{std::string(version),
-                        std::string(shell),
-                        std::to_string(length),
-                        release::encodeHex(sha),
-                        release::encodeBase64(signature),
-                        withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
+    return ReleaseLines{
+        std::string(version),
+        std::string(shell),
+        std::to_string(length),
+        release::encodeHex(sha),
+        options.product,
+        expires,
+        *signature,
+        *signature2,
+        options.withOldSignature ? release::encodeBase64(oldSignature) : std::string()};
+}
+
+std::optional<ReleaseLines> signInstaller(const SecretKey& key,
+                                          const std::filesystem::path& installer,
+                                          std::string_view version, std::string_view shell,
+                                          std::string& error, bool withOldSignature) {
+    SignOptions options;
+    options.withOldSignature = withOldSignature;
+    return signRelease(key, installer, version, shell, options, error);
+}
+
+std::optional<std::chrono::sys_seconds> parseExpiry(std::string_view text,
+                                                    std::chrono::sys_seconds now,
+                                                    std::string& error) {
+    std::optional<std::chrono::sys_seconds> expiry = release::parseUtcTime(text);
+    if (!expiry && text.size() >= 2 && (text.back() == 'd' || text.back() == 'h')) {
+        const std::string_view digits = text.substr(0, text.size() - 1);
+        // At most ten thousand years, so that the sum cannot overflow; a time past the year 9999
+        // is refused when it is signed.
+        const auto count = release::parseSize(digits);
+        if (count && *count >= 1 && *count <= 3'650'000)
+            expiry = now + (text.back() == 'd' ? std::chrono::seconds(std::chrono::days(*count))
+                                               : std::chrono::seconds(std::chrono::hours(*count)));
+    }
+    if (!expiry) {
+        error =
+            "--expires takes a number of days or hours (30d, 12h) or a time in UTC as "
+            "YYYY-MM-DDTHH:MM:SSZ, not \"" +
+            std::string(text) + "\"";
+        return std::nullopt;
+    }
+    if (*expiry <= now) {
+        error = "the expiry " + release::formatUtcTime(*expiry) + " is not after now, " +
+                release::formatUtcTime(now);
+        return std::nullopt;
+    }
+    return expiry;
 }
 
 }  // namespace veltrup::maker

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "Formatting.h"
 #include "Library.h"
 #include "Progress.h"
+#include "StagedFile.h"
 #include "Terminal.h"
 #include "TypeLib.h"
 #include "automation/Container.h"
@@ -63,6 +65,7 @@ class Listener : public EventSink {
                 break;
             case eventid::RecievedBytes:
                 state_.received = args[0].toLong();
+                if (onReceived) onReceived(state_.received);
                 break;
             case eventid::Percent:
                 state_.percent = args[0].toLong();
@@ -81,6 +84,15 @@ class Listener : public EventSink {
                 break;
         }
     }
+
+    // Forgets how the last call ended, before the next one.
+    void reset() {
+        completed_ = false;
+        lastCode_.reset();
+        lastError_.clear();
+    }
+    // Told every position the control reports.
+    std::function<void(std::int64_t)> onReceived;
 
     void setFileSize(std::int64_t size) { state_.fileSize = size; }
     // Redraws the progress line when the last drawing is old enough.
@@ -282,7 +294,8 @@ class Session {
         Dispatch& d = *object_;
         putProperty(d, dispid::Url, options_.url);
         if (options_.chunk) putProperty(d, dispid::CHUNK, *options_.chunk);
-        if (options_.keepType) putProperty(d, dispid::KeepType, vbool(true));
+        // A staged download names its target itself: the control writes the staged file.
+        if (options_.keepType && !options_.staged()) putProperty(d, dispid::KeepType, vbool(true));
         if (options_.onlineCheck) putProperty(d, dispid::OnlineCheck, vbool(true));
         if (options_.promptOverwrite) putProperty(d, dispid::PromptOverwrite, vbool(true));
         if (options_.rollback) putProperty(d, dispid::ROLLBACK, *options_.rollback);
@@ -306,10 +319,16 @@ class Session {
         if (options_.keepType) {
             try {
                 target = KeepTypeName(options_.url, save);
-            } catch (const std::exception&) {
-                target = save;  // the control fails the same way and says so
+            } catch (const std::exception& e) {
+                // The control fails the same way and says so; a staged download says it here.
+                if (options_.staged()) {
+                    printErr("carvo-get: --keep-type: " + std::string(e.what()) + "\n");
+                    return kExitFailed;
+                }
+                target = save;
             }
         }
+        if (options_.staged()) return runStaged(target);
         putProperty(d, dispid::SaveLocation, options_.resume ? target : save);
         host_.setTarget(target);
 
@@ -326,6 +345,190 @@ class Session {
     }
 
   private:
+    // How one address did.
+    struct Attempt {
+        enum class Kind {
+            Done,           // complete and checked
+            ProbeFailed,    // no file here (no connection, refused, not found, server error)
+            Broken,         // the transfer broke and could not be resumed here
+            ResumeRefused,  // the server would not continue the partial file
+            BadFile,        // complete, and not the file asked for (the copy is gone)
+            Stopped,        // the user cancelled
+        };
+        Kind kind;
+        std::string why;
+    };
+    // Resumes of one address in a row, each after a break that still brought bytes, before
+    // the next address is tried.
+    static constexpr int kResumesPerServer = 5;
+
+    // The download with a staged file: through every address in turn until one serves the file
+    // whole and, with --sha256 or --size, right. The target is replaced only then.
+    int runStaged(const std::string& target) {
+        std::error_code ec;
+        const bool targetExisted =
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(target, ec));
+        std::optional<StagedFile> staged;
+        try {
+            staged.emplace(target);
+            if (options_.resume) staged->copyFromTarget();
+        } catch (const StagedFile::Error& e) {
+            printErr("carvo-get: " + std::string(e.what()) + "\n");
+            return kExitFailed;
+        }
+        staged_ = &*staged;
+        putProperty(*object_, dispid::SaveLocation, staged_->path());
+        listener_->onReceived = [this](std::int64_t position) {
+            // Not a byte past the size asked for: the transfer is stopped at the first one.
+            if (options_.size && position > *options_.size && !sizeExceeded_) {
+                sizeExceeded_ = true;
+                overrunAt_ = position;
+                callMethod(*object_, dispid::Cancel);
+            }
+        };
+
+        const std::vector<std::string> urls = options_.urls();
+        std::vector<std::string> failures;  // what each address did
+        // The staged file holds bytes worth continuing: the user's partial file at first, and
+        // later what a broken transfer left, when a hash will judge the joined file.
+        bool continuing = options_.resume;
+        for (std::size_t i = 0; i < urls.size(); ++i) {
+            const std::string which =
+                "server " + std::to_string(i + 1) + " of " + std::to_string(urls.size());
+            if (urls.size() > 1) say("carvo-get: " + which + ": " + urls[i] + "\n");
+            putProperty(*object_, dispid::Url, urls[i]);
+            Attempt a = tryServer(continuing);
+            if (a.kind == Attempt::Kind::Done) return commit(*staged, target);
+            if (a.kind == Attempt::Kind::Stopped) {
+                listener_->finish();
+                printErr(failureLine());
+                staged->discard();
+                printErr("carvo-get: " + keptLine(target, targetExisted) + "\n");
+                return kExitFailed;
+            }
+            failures.push_back(urls.size() == 1 ? a.why : which + ", " + urls[i] + ": " + a.why);
+            if (urls.size() > 1 && i + 1 < urls.size())
+                say("carvo-get: passing over " + which + ": " + a.why + "\n");
+            // Only a hash can tell whether the bytes of one address fit those of another.
+            continuing = options_.sha256 && staged->length() > 0 &&
+                         (a.kind == Attempt::Kind::Broken || a.kind == Attempt::Kind::ProbeFailed);
+            if (!continuing) startOver();
+        }
+        listener_->finish();
+        staged->discard();
+        if (urls.size() == 1) {
+            printErr("carvo-get: " + failures.front() + "\n");
+        } else {
+            printErr("carvo-get: no address served the file:\n");
+            for (const std::string& f : failures) printErr("  " + f + "\n");
+        }
+        printErr("carvo-get: " + keptLine(target, targetExisted) + "\n");
+        return kExitFailed;
+    }
+
+    static std::string keptLine(const std::string& target, bool existed) {
+        return existed ? target + " is left as it was" : "nothing was saved at " + target;
+    }
+
+    int commit(StagedFile& staged, const std::string& target) {
+        listener_->finish();
+        try {
+            staged.commit();
+        } catch (const StagedFile::Error& e) {
+            printErr("carvo-get: " + std::string(e.what()) + "\n");
+            return kExitFailed;
+        }
+        if (options_.sha256 || options_.size)
+            say("carvo-get: " + target + " checks out against " +
+                (options_.sha256 && options_.size ? "--sha256 and --size"
+                 : options_.sha256                ? "--sha256"
+                                                  : "--size") +
+                "\n");
+        return kExitDone;
+    }
+
+    // One address: a continued partial file first when there is one, and from zero once more
+    // when the server will not continue it or the joined file is not the right one.
+    Attempt tryServer(bool continuing) {
+        Attempt a = transfer(continuing);
+        if (continuing &&
+            (a.kind == Attempt::Kind::BadFile || a.kind == Attempt::Kind::ResumeRefused)) {
+            say("carvo-get: " + a.why + "; starting over from this server\n");
+            startOver();
+            a = transfer(false);
+        }
+        return a;
+    }
+
+    // The staged file emptied: removed, and a new one under a new name.
+    void startOver() {
+        staged_->restart();
+        putProperty(*object_, dispid::SaveLocation, staged_->path());
+    }
+
+    std::optional<Attempt> probe() {
+        listener_->reset();
+        callMethod(*object_, dispid::GetFileInformation);
+        quitIfAsked();
+        if (cancelRequested_) return Attempt{Attempt::Kind::Stopped, {}};
+        if (listener_->lastCode()) return Attempt{Attempt::Kind::ProbeFailed, failureText()};
+        const std::int32_t size = getProperty(*object_, dispid::FileSize).toLong();
+        listener_->setFileSize(size);
+        if (options_.size && size != *options_.size)
+            return Attempt{Attempt::Kind::ProbeFailed,
+                           "the server announces " + std::to_string(size) + " bytes, not the " +
+                               std::to_string(*options_.size) + " that --size gives"};
+        return std::nullopt;
+    }
+
+    Attempt transfer(bool continuing) {
+        if (auto refused = probe()) return *refused;
+        std::int64_t before = continuing ? staged_->length() : 0;
+        listener_->reset();
+        callMethod(*object_, continuing ? dispid::DLResume : dispid::DownLoad);
+        quitIfAsked();
+        for (int resumes = 0;; ++resumes) {
+            if (listener_->completed()) break;
+            if (cancelRequested_) return {Attempt::Kind::Stopped, {}};
+            if (sizeExceeded_) {
+                startOver();
+                sizeExceeded_ = false;
+                return {Attempt::Kind::BadFile,
+                        "the server sent more than the " + std::to_string(*options_.size) +
+                            " bytes --size gives; stopped at byte " + std::to_string(overrunAt_)};
+            }
+            const auto& code = listener_->lastCode();
+            if (continuing && resumes == 0 && (!code || code == 6 || code == 7))
+                return {Attempt::Kind::ResumeRefused,
+                        "the server would not continue the partial file (" + failureText() + ")"};
+            // A transfer that broke after bringing bytes is resumed here, as long as every
+            // resume brings more.
+            const std::int64_t now = staged_->length();
+            if (now <= before || resumes == kResumesPerServer)
+                return {Attempt::Kind::Broken, failureText()};
+            say("carvo-get: the transfer broke at byte " + std::to_string(now) +
+                "; resuming it from this server\n");
+            before = now;
+            continuing = true;
+            if (auto refused = probe()) return *refused;
+            putProperty(*object_, dispid::ROLLBACK, 0);
+            listener_->reset();
+            callMethod(*object_, dispid::DLResume);
+            quitIfAsked();
+        }
+        if (auto wrong = staged_->check(options_.size, options_.sha256)) {
+            startOver();  // the bad copy goes first
+            return {Attempt::Kind::BadFile, *wrong};
+        }
+        return {Attempt::Kind::Done, {}};
+    }
+
+    // A line of carvo-get's own, off the progress line.
+    void say(const std::string& text) {
+        listener_->breakLine();
+        printErr(text);
+    }
+
     int probeOnly() {
         Dispatch& d = *object_;
         callMethod(d, dispid::GetFileInformation);
@@ -349,6 +552,7 @@ class Session {
     void quitIfAsked() {
         if (!terminal_.quitSignal()) return;
         listener_->finish();
+        if (staged_) staged_->discard();
         terminal_.quitNow();
     }
 
@@ -380,14 +584,15 @@ class Session {
         callMethod(*object_, dispid::Cancel);
     }
 
-    std::string failureLine() const {
+    std::string failureText() const {
         const auto& code = listener_->lastCode();
-        if (!code)
-            return "carvo-get: the download did not complete: " + listener_->lastStatus() + "\n";
+        if (!code) return "the download did not complete: " + listener_->lastStatus();
         const std::string& text =
             listener_->lastError().empty() ? listener_->lastStatus() : listener_->lastError();
-        return "carvo-get: DLECode " + std::to_string(*code) + ": " + text + "\n";
+        return "DLECode " + std::to_string(*code) + ": " + text;
     }
+
+    std::string failureLine() const { return "carvo-get: " + failureText() + "\n"; }
 
     int report() {
         if (listener_->completed()) return kExitDone;
@@ -419,6 +624,9 @@ class Session {
     std::shared_ptr<Dispatch> object_;
     bool paused_ = false;
     bool cancelRequested_ = false;
+    StagedFile* staged_ = nullptr;
+    bool sizeExceeded_ = false;
+    std::int64_t overrunAt_ = 0;
 };
 
 }  // namespace

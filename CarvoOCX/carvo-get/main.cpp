@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
         case ParseResult::Kind::Help:
             std::fputs(helpText().c_str(), stdout);
             return kExitDone;
+        case ParseResult::Kind::Version:
+            std::printf("%s\n", versionLine().c_str());
+            return kExitDone;
         case ParseResult::Kind::UsageError:
             std::fprintf(stderr, "carvo-get: %s\n%s\nTry 'carvo-get --help' for more.\n",
                          parsed.error.c_str(), usageLine().c_str());

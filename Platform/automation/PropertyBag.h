@@ -12,6 +12,8 @@
 
 #include <carvo/CarvoExport.h>
 #include <carvo/automation/Variant.h>
+// The whole-file reader and the atomic writer the bags use; hosts have long found them here.
+#include <carvo/file/RegularFile.h>
 
 namespace carvo {
 
@@ -63,13 +65,5 @@ CARVO_API std::string quoteText(std::string_view text);
 // Reads a quoted text starting at pos (at the opening quote); advances pos past the closing
 // quote. Returns false on malformed input.
 CARVO_API bool unquoteText(std::string_view line, std::size_t& pos, std::string& out);
-// Writes a file atomically: a temporary file of an unguessable name beside it, created new
-// (never through a link), flushed, then renamed over it.
-CARVO_API void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
-// Reads a whole regular file; throws std::system_error when it cannot (ENOENT when it is
-// missing), when the path names a FIFO, a device, a folder or anything else that is not a
-// regular file (never waiting on one), or when it holds more than maxBytes (EFBIG).
-CARVO_API std::string readRegularFile(const std::filesystem::path& path,
-                                      std::size_t maxBytes = std::size_t(-1));
 
 }  // namespace carvo

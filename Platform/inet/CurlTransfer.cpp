@@ -34,6 +34,13 @@ constexpr milliseconds CallerAway{1000};
 
 constexpr long ReadBufferSize = 128 * 1024;
 constexpr long DefaultConnectTimeoutMs = 30'000;
+// A connection that delivers nothing for this long, while we are not holding it back, has
+// stalled, and the request fails so that the owner can retry (and resume). A minute outlasts
+// what a live server or proxy goes quiet for (a slow disk, a busy origin behind a proxy, a
+// mobile link that drops for a few seconds; TCP itself gives up on a lost segment after about
+// fifteen minutes, and wget waits as long), while a user at the window would not wait longer
+// before giving up by hand. Time the caller spends away (a paused download, a dialog) and time
+// the transfer is paused because the ring is full never count.
 constexpr long DefaultStallTimeoutMs = 60'000;
 constexpr long MaxRedirects = 10;
 
@@ -133,6 +140,10 @@ struct CurlTransfer::Impl {
 
         bool connected = false;
         bool paused = false;
+        // The request line went to an HTTP proxy in absolute form ("GET http://..."): the
+        // answer may be the proxy's own rather than the server's.
+        bool viaProxy = false;
+        int proxyRefusal = 0;
         Clock::time_point lastActivity = Clock::now();
 
         bool finished = false;
@@ -175,6 +186,37 @@ struct CurlTransfer::Impl {
         r.finalBlock = std::move(r.block);
         r.block.clear();
         r.headersFinal = true;
+        r.proxyRefusal = proxyRefusalOf(r);
+    }
+
+    // Only a proxy answers 407. A proxy that refuses a user and password with 401 instead (as
+    // tinyproxy does) is told from the server by what a proxy adds to every answer it passes
+    // on from a server, and leaves out of its own: a Via line.
+    static int proxyRefusalOf(const Request& r) {
+        if (r.finalBlock.empty()) return 0;
+        const int code = statusCode(r.finalBlock.front());
+        if (code == 407) return 407;
+        if (code != 401 || !r.viaProxy) return 0;
+        constexpr std::string_view via = "via:";
+        for (std::size_t i = 1; i < r.finalBlock.size(); ++i) {
+            const std::string_view line = r.finalBlock[i];
+            if (line.size() >= via.size() && iequals(line.substr(0, via.size()), via)) return 0;
+        }
+        return 401;
+    }
+
+    // Sees the request lines libcurl sends (and nothing else is done with what it reports).
+    static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+        if (type != CURLINFO_HEADER_OUT) return 0;
+        auto& self = *static_cast<Impl*>(user);
+        if (!self.req) return 0;
+        const std::string_view text(data, size);
+        const auto sp = text.find(' ');
+        if (sp != std::string_view::npos) {
+            const std::string_view target = text.substr(sp + 1, 8);
+            self.req->viaProxy = target.starts_with("http://") || target.starts_with("https://");
+        }
+        return 0;
     }
 
     static size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
@@ -256,6 +298,12 @@ struct CurlTransfer::Impl {
             const CURLcode result = msg->data.result;
             stop(r);
             if (result != CURLE_OK) {
+                // A CONNECT the proxy refused: its status is the proxy's own answer.
+                long connectCode = 0;
+                if (!r.headersFinal &&
+                    curl_easy_getinfo(r.easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK &&
+                    connectCode >= 300)
+                    r.proxyRefusal = static_cast<int>(connectCode);
                 finish(r, result, r.errorBuffer[0] ? r.errorBuffer : curl_easy_strerror(result));
             } else if (!r.headersFinal && !r.block.empty() && r.blockEnded) {
                 settle(r);  // a clean finish settles a block without body
@@ -390,6 +438,13 @@ struct CurlTransfer::Impl {
         set(CURLOPT_WRITEDATA, this);
         set(CURLOPT_PREREQFUNCTION, &Impl::onConnected);
         set(CURLOPT_PREREQDATA, this);
+        // The proxy, if any, comes from the environment as libcurl reads it (http_proxy,
+        // https_proxy, all_proxy, no_proxy; credentials in the proxy's address): no proxy
+        // option is set here, so that nothing overrides what the user chose. The request
+        // lines are watched to know when a proxy stands between us and the server.
+        set(CURLOPT_DEBUGFUNCTION, &Impl::onDebug);
+        set(CURLOPT_DEBUGDATA, this);
+        set(CURLOPT_VERBOSE, 1L);
         if (!ok) throw ComError(hr::Fail, "cannot set up the request");
 
         req = std::move(r);
@@ -496,6 +551,8 @@ ByteArray CurlTransfer::getChunk(std::int32_t size) { return impl_->chunk(size);
 void CurlTransfer::setStopRequest(std::function<bool()> stopRequested) {
     impl_->stopRequested = std::move(stopRequested);
 }
+
+int CurlTransfer::proxyRefusal() { return impl_->req ? impl_->req->proxyRefusal : 0; }
 
 void CurlTransfer::cancel() {
     ++impl_->generation;

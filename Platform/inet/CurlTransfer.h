@@ -42,6 +42,7 @@ public:
     ByteArray getChunk(std::int32_t size) override;
     void cancel() override;
     void setStopRequest(std::function<bool()> stopRequested) override;
+    int proxyRefusal() override;
 
     TransferStats stats() const;
 

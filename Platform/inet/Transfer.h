@@ -35,6 +35,10 @@ public:
     virtual ByteArray getChunk(std::int32_t size) = 0;
     // Ends the request in progress, if any.
     virtual void cancel() = 0;
+    // The status with which an HTTP proxy refused the request itself, as far as the request
+    // has come: 407 (or a 401 that the proxy made up itself), or the status of a refused
+    // CONNECT for https. 0 when no proxy refused it, or none is in the way.
+    virtual int proxyRefusal() { return 0; }
     // What the owner gives the component so that a cancel or a pause acts while getChunk
     // waits: asked after every short wait on the network and after every yield to the host.
     // A piece handed back early because it held is not the end of the body.

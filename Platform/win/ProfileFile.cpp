@@ -3,7 +3,7 @@
 #include <optional>
 #include <system_error>
 
-#include "automation/PropertyBag.h"
+#include "file/RegularFile.h"
 #include "win/TextCodec.h"
 
 namespace carvo {

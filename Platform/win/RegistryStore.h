@@ -23,6 +23,10 @@
 // an exclusive lock on a lock file beside the store, re-read it under the lock, and replace it
 // atomically (temporary file and rename), so two writers at once lose nothing and a reader
 // never sees a half-written file.
+//
+// Where the code is: the text format (value forms, key lines, encodings, the scan of lines) in
+// RegFileFormat.cpp, RegistryData in RegistryData.cpp, RegKey and RegistryStore (the file, its
+// lock and its replacement) in RegistryStore.cpp.
 
 #include <cstdint>
 #include <filesystem>

@@ -117,8 +117,11 @@ std::string foldCase(std::string_view text) {
         if (c >= 'A' && c <= 'Z') {
             out[i] = static_cast<char>(c + 32);
         } else if (c == 0xC3 && i + 1 < out.size()) {
+            // Only a continuation byte belongs to the 0xC3: after a lone one, the next byte is a
+            // character of its own and is folded on the next pass.
             unsigned char n = static_cast<unsigned char>(out[i + 1]);
-            if (n >= 0x80 && n <= 0x9E && n != 0x97) out[i + 1] = static_cast<char>(n + 32);
+            if ((n & 0xC0) != 0x80) continue;
+            if (n <= 0x9E && n != 0x97) out[i + 1] = static_cast<char>(n + 32);
             ++i;
         }
     }

@@ -137,6 +137,52 @@ TEST(Probe, ContentLengthMustBeAThirtyTwoBitNumber) {
     }
 }
 
+TEST(Probe, AContentRangeTotalIsDigitsOnlyAndNeverSaturates) {
+    // A 206 to the probe stands for the whole file only when its range says so exactly: a sign,
+    // a blank or a number too large to hold is a malformed answer, not a number read past.
+    struct Case {
+        const char* range;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"bytes 0-5/6", true},
+        {"bytes 0-5/+6", false},
+        {"bytes +0-5/6", false},
+        {"bytes 0-+5/6", false},
+        {"bytes -0-5/6", false},
+        {"bytes 0-5/ 6", false},
+        {"bytes 0- 5/6", false},
+        {"bytes  0-5/6", false},
+        {"bytes0-5/6", false},
+        {"bytes 0-5/6x", false},
+        {"bytes 0-5/*", false},
+        {"bytes 0-5/5", false},
+        {"bytes 0-5/99999999999999999999", false},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.script.header = std::string("HTTP/1.1 206 Partial Content\r\nContent-Range: ") + c.range +
+                          "\r\nContent-Length: 6\r\n";
+        h.dl->GetFileInformation();
+        EXPECT_EQ(h.dl->FileExists(), c.whole ? VTrue : VFalse) << c.range;
+        EXPECT_EQ(h.dl->FileSize(), c.whole ? 6 : 0) << c.range;
+        if (!c.whole) {
+            EXPECT_EQ(h.log->events, concat({kStart, kAccepted}, kErrorExit)) << c.range;
+        }
+    }
+    // The edges of what a total may hold.
+    long long first = -1, last = -1, total = -1;
+    EXPECT_TRUE(DownLoad::parseContentRange("bytes 0-0/1", first, last, total));
+    EXPECT_EQ(total, 1);
+    EXPECT_TRUE(DownLoad::parseContentRange("bytes 0-9223372036854775806/9223372036854775807",
+                                            first, last, total));
+    EXPECT_EQ(total, INT64_MAX);
+    EXPECT_FALSE(DownLoad::parseContentRange("bytes 0-9223372036854775806/9223372036854775808",
+                                             first, last, total));
+    EXPECT_FALSE(DownLoad::parseContentRange("bytes 0-9223372036854775808/9223372036854775809",
+                                             first, last, total));
+}
+
 TEST(Probe, OnlineCheckRunsOnlyWhenAskedAndRefusesBeforeAnyRequest) {
     Harness off;
     off.connection = {false, 0};

@@ -25,6 +25,7 @@ struct Resume : Harness {
     std::string full;
     bool honourRange = true;
     int rangeStatus = 206;
+    std::string validators = "ETag: \"v1\"\r\n";  // in every answer
 
     explicit Resume(std::string body) : full(std::move(body)) {
         target = fs::temp_directory_path() / ("carvo-resume-" + std::to_string(::getpid()) + "-" +
@@ -34,7 +35,8 @@ struct Resume : Harness {
         script.onExecute = [this](FakeTransferScript& s, std::string_view extra) {
             const std::string prefix = "Range: bytes=";
             if (extra.rfind(prefix, 0) != 0 || !honourRange) {
-                s.header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(full.size()) + "\r\n";
+                s.header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(full.size()) +
+                           "\r\n" + validators;
                 s.body = full;
                 return;
             }
@@ -45,9 +47,10 @@ struct Resume : Harness {
                 return;
             }
             s.body = full.substr(static_cast<std::size_t>(from));
-            s.header = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-                       std::to_string(full.size() - 1) + "/" + std::to_string(full.size()) +
-                       "\r\nContent-Length: " + std::to_string(s.body.size()) + "\r\n";
+            s.header = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                       std::to_string(from) + "-" + std::to_string(full.size() - 1) + "/" +
+                       std::to_string(full.size()) +
+                       "\r\nContent-Length: " + std::to_string(s.body.size()) + "\r\n" + validators;
         };
     }
     ~Resume() { fs::remove(target); }
@@ -77,7 +80,9 @@ TEST(Resume, CompletesAPartialFileFromItsLength) {
     r.run();
     EXPECT_EQ(loadBytes(r.target), r.full);
     const auto& calls = r.transfer->calls;
-    EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=5000-"), calls.end());
+    EXPECT_NE(
+        std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=5000-\nIf-Range: \"v1\""),
+        calls.end());
     const auto& ev = r.log->events;
     auto resuming = std::find(ev.begin(), ev.end(), "StatusChange\tResumindo " + r.target.string() + ".");
     ASSERT_NE(resuming, ev.end());
@@ -87,6 +92,55 @@ TEST(Resume, CompletesAPartialFileFromItsLength) {
     EXPECT_EQ(r.log->last("TimeLeft"), "TimeLeft\t0 seg");
     EXPECT_EQ(Events(ev.end() - 2, ev.end()), (Events{"DLComplete", "StatusChange\tDownload Terminado!"}));
     EXPECT_EQ(r.dl->InDL(), VFalse);
+}
+
+TEST(Resume, OnlyAStrongValidatorLetsTheRestBeAskedFor) {
+    // The rest is asked for only of the version the server names by a strong validator
+    // (If-Range); without one the resume is refused before any range is asked for, and the host
+    // starts over. A date counts only when the answer's Date is at least a second later; a weak
+    // tag, or a tag that spells out a date that is not strong, counts for nothing, and hides
+    // the date beside it.
+    const std::string date = "Date: Wed, 09 Dec 2026 18:00:00 GMT\r\n";
+    const std::string fresh = "Last-Modified: Wed, 09 Dec 2026 18:00:00 GMT\r\n";
+    const std::string second = "Last-Modified: Wed, 09 Dec 2026 17:59:59 GMT\r\n";
+    // 0x6b19971f and 0x6b199720 are 17:59:59 and 18:00:00 of that day.
+    struct Case {
+        std::string validators;
+        std::string ifRange;  // "" when the resume must be refused
+    };
+    const Case cases[] = {
+        {"", ""},
+        {date, ""},
+        {"ETag: W/\"v1\"\r\n", ""},
+        {"ETag: W/\"v1\"\r\n" + second + date, ""},
+        {fresh + date, ""},
+        {second, ""},
+        {"Last-Modified: Wednesday, 09-Dec-26 17:59:59 GMT\r\n" + date, ""},
+        {"ETag: \"6b199720-2710\"\r\n" + fresh + date, ""},
+        {second + date, "Wed, 09 Dec 2026 17:59:59 GMT"},
+        {"ETag: \"6b199720-2710\"\r\n" + fresh, ""},
+        {"ETag: \"6b19971f-2710\"\r\n" + second + date, "\"6b19971f-2710\""},
+        {"ETag: \"v1\"\r\n" + fresh + date, "\"v1\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.validators);
+        Resume r(pattern(10000));
+        r.validators = c.validators;
+        r.partial(r.full.substr(0, 5000));
+        r.run();
+        const auto& calls = r.transfer->calls;
+        const bool asked =
+            std::find(calls.begin(), calls.end(),
+                      "Execute GET Range: bytes=5000-\nIf-Range: " + c.ifRange) != calls.end();
+        if (c.ifRange.empty()) {
+            EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
+            for (const auto& call : calls) EXPECT_EQ(call.find("Range"), std::string::npos);
+            EXPECT_EQ(loadBytes(r.target), r.full.substr(0, 5000));
+        } else {
+            EXPECT_TRUE(asked);
+            EXPECT_EQ(loadBytes(r.target), r.full);
+        }
+    }
 }
 
 TEST(Resume, RollbackFetchesTheOverlapAgainAndTheFileIsCutToItsEnd) {
@@ -124,7 +178,9 @@ TEST(Resume, ARefusedRangeLeavesThePartialFileAsItWas) {
         r.dl->setROLLBACK(200);
         r.run();
         const auto& calls = r.transfer->calls;
-        EXPECT_NE(std::find(calls.begin(), calls.end(), "Execute GET Range: bytes=-100-"), calls.end());
+        EXPECT_NE(std::find(calls.begin(), calls.end(),
+                            "Execute GET Range: bytes=-100-\nIf-Range: \"v1\""),
+                  calls.end());
         EXPECT_EQ(r.log->last("StatusChange"), "StatusChange\tResume Falhou.");
         EXPECT_EQ(loadBytes(r.target), before.substr(0, 100));
     }

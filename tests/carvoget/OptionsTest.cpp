@@ -41,6 +41,15 @@ TEST(CarvoGetCommandLine, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(r.options.url, "-odd-url");
     EXPECT_EQ(r.options.saveLocation, "-odd-file");
 
+    // The addresses in the order tried; the positional form stays URL [SAVE_LOCATION].
+    const std::string hash(64, 'A');
+    r = parse(
+        {"--mirror", "http://b/f", "--sha256", hash, "--mirror=http://c/f", "http://a/f", "out"});
+    EXPECT_EQ(r.options.urls(),
+              (std::vector<std::string>{"http://a/f", "http://b/f", "http://c/f"}));
+    EXPECT_EQ(r.options.sha256, std::string(64, 'a'));
+    EXPECT_EQ(r.options.saveLocation, "out");
+    EXPECT_EQ(parse({"--version", "u"}).kind, ParseResult::Kind::Version);
     EXPECT_EQ(parse({"x", "--help", "--bogus"}).kind, ParseResult::Kind::Help);
     EXPECT_EQ(parse({"-h"}).kind, ParseResult::Kind::Help);
 }
@@ -50,6 +59,7 @@ TEST(CarvoGetCommandLine, RefusesWhatItCannotDoSensibly) {
         std::initializer_list<std::string_view> args;
         const char* mentions;
     };
+    const std::string shortHash(63, 'a'), badHash = shortHash + "g", goodHash(64, 'a');
     for (const Case& c : std::initializer_list<Case>{
              {{}, "no URL"},
              {{""}, "URL is empty"},
@@ -68,6 +78,11 @@ TEST(CarvoGetCommandLine, RefusesWhatItCannotDoSensibly) {
              {{"--rollback", "5", "u"}, "only with --resume"},
              {{"--info", "--resume", "u"}, "do not go together"},
              {{"--trace=yes", "u"}, "--trace takes no value"},
+             {{"u", "--mirror"}, "--mirror needs a URL"},
+             {{"--sha256", shortHash, "u"}, "64 hexadecimal"},
+             {{"--sha256", badHash, "u"}, "64 hexadecimal"},
+             {{"--sha256", goodHash, "--prompt-overwrite", "u"}, "--prompt-overwrite does not go"},
+             {{"--info", "--mirror", "v", "u"}, "--info probes one URL"},
          }) {
         ParseResult r = parse(c.args);
         EXPECT_EQ(r.kind, ParseResult::Kind::UsageError) << c.mentions;
@@ -78,9 +93,12 @@ TEST(CarvoGetCommandLine, RefusesWhatItCannotDoSensibly) {
 
 TEST(CarvoGetCommandLine, HelpExplainsEveryOptionKeyAndExitStatus) {
     const std::string help = helpText();
-    for (const char* word : {"--chunk", "--keep-type", "--online-check", "--prompt-overwrite",
-                             "--info", "--trace", "--resume", "--rollback", "--help", "Ctrl-C",
-                             "  p ", "  c ", "Exit status", "DLECode", "SAVE_LOCATION"})
+    for (const char* word : {"--chunk",     "--keep-type", "--online-check", "--prompt-overwrite",
+                             "--info",      "--trace",     "--resume",       "--rollback",
+                             "--help",      "Ctrl-C",      "  p ",           "  c ",
+                             "Exit status", "DLECode",     "SAVE_LOCATION",  "--mirror",
+                             "--sha256",    "--size",      "--version",      "60 s",
+                             "https_proxy", "407"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 

@@ -71,6 +71,7 @@ struct Plan {
     std::string_view body;  // points into the shared Response
     bool chunked = false;
     std::size_t dropAfter = std::string::npos;
+    std::size_t stallAfter = std::string::npos;
     std::size_t bytesPerSecond = 0;
     std::chrono::milliseconds trickle{0};
     std::chrono::milliseconds headerDelay{0}, bodyDelay{0};
@@ -110,6 +111,7 @@ Plan planFor(const Response& r, const Request& req) {
     Plan p;
     p.chunked = r.chunked;
     p.dropAfter = r.dropAfter;
+    p.stallAfter = r.stallAfter;
     p.bytesPerSecond = r.bytesPerSecond;
     p.trickle = r.trickle;
     p.headerDelay = r.headerDelay;
@@ -136,6 +138,12 @@ Plan planFor(const Response& r, const Request& req) {
                                                     std::to_string(size));
             body = body.substr(first, last - first + 1);
         }
+    }
+    if (r.honourRange && r.bodyETag) {
+        char tag[24];
+        auto [end, ec] = std::to_chars(tag, tag + sizeof tag, std::hash<std::string>{}(r.body), 16);
+        (void)ec;
+        extra.emplace_back("ETag", "\"" + std::string(tag, end) + "\"");
     }
     p.headOnly = req.method == "HEAD";
     p.body = p.headOnly ? std::string_view{} : body;
@@ -386,6 +394,8 @@ struct HttpTestServer::Impl {
         std::string_view body = plan.body;
         const bool cut = plan.dropAfter < body.size();
         if (cut) body = body.substr(0, plan.dropAfter);
+        const bool stalls = !cut && plan.stallAfter < body.size();
+        if (stalls) body = body.substr(0, plan.stallAfter);
         const std::size_t piece =
             plan.trickle.count() > 0 ? 1
             : plan.bytesPerSecond == 0 ? 64 * 1024
@@ -419,6 +429,10 @@ struct HttpTestServer::Impl {
             if (plan.trickle.count() > 0 && sent < body.size() && !pause(plan.trickle)) return false;
         }
         if (cut) return false;
+        if (stalls) {
+            pause(std::chrono::hours(1));  // ends early when the server stops
+            return false;
+        }
         if (plan.chunked && !sendAll(fd, "0\r\n\r\n")) return false;
         return true;
     }

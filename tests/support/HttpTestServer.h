@@ -34,11 +34,15 @@ struct Response {
     std::chrono::milliseconds headerDelay{0};   // before the status line
     std::chrono::milliseconds bodyDelay{0};     // between header block and body
     std::size_t dropAfter = std::string::npos;  // close the connection after N body bytes
+    std::size_t stallAfter = std::string::npos;  // after N body bytes, send nothing more until
+                                                 // the server stops (the connection stays open)
     std::size_t bytesPerSecond = 0;             // throttle the body; 0 = full speed
     std::chrono::milliseconds trickle{0};       // one body byte, then this long, and again
     bool neverRespond = false;  // read the request, then send nothing until the server stops
     bool honourRange = false;   // "Range: bytes=N-" -> 206 + Content-Range with body from N;
                                 // N beyond the end -> 416; a malformed range -> full 200
+    bool bodyETag = true;       // with honourRange: a strong ETag made from the body, as a careful
+                                // server sends, unless headers name one (or this is false)
     bool connectionClose = true;  // add "Connection: close" unless headers already have one
 };
 

@@ -257,6 +257,27 @@ void storeBytes(const fs::path& path, std::string_view bytes) {
 
 // ---- nginx --------------------------------------------------------------------------------
 
+namespace {
+
+// A file changed within the second nginx answers for it has no strong validator (its ETag and
+// Last-Modified name only that second), so a client will not resume it. Files a test lays out
+// just before the server starts are dated a minute back, as files published on a real server
+// are, so that a resume does not depend on the clock. A test that wants a fresh file changes
+// it after the start.
+void ageFreshFiles(const fs::path& root) {
+    const auto now = fs::file_time_type::clock::now();
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        const auto written = it->last_write_time(ec);
+        if (!ec && written > now - std::chrono::minutes(1) && written <= now)
+            fs::last_write_time(it->path(), now - std::chrono::minutes(1), ec);
+    }
+}
+
+}  // namespace
+
 bool NginxServer::available() { return ::access(binary(), X_OK) == 0; }
 
 NginxServer::NginxServer(NginxOptions options) : options_(std::move(options)) {
@@ -265,6 +286,7 @@ NginxServer::NginxServer(NginxOptions options) : options_(std::move(options)) {
         throw std::invalid_argument("NginxServer: TLS needs a certificate and a key");
     options_.root = fs::absolute(options_.root);
     prefix_ = makeScratch("carvo-nginx");
+    ageFreshFiles(options_.root);
     fs::create_directories(prefix_ / "logs");
     fs::create_directories(prefix_ / "tmp");
 

@@ -11,7 +11,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "InstallerCopy.h"
 #include "MakerKeys.h"
+#include "Program.h"
+#include "SingleInstanceLock.h"
 #include "WizardHarness.h"
 #include "win/UniqueFd.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "frmMain.h"
+#include "Program.h"
 #include "host/HostServices.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "frmMain.h"
+#include "Program.h"
 #include "host/QtHost.h"
 #include "mdlRegistry.h"
 

@@ -169,6 +169,7 @@ const std::vector<FailureRow> kFailureRows = {
     {5, "Erro:", "Não foi detectada conexão com a Internet!", "Você deve se conectar a Internet, e em seguida clicar o botão 'Avançar'."},
     {401, "Erro:", "Acesso Não Autorizado.", kLater},
     {403, "Erro:", "Acesso Negado.", kLater},
+    {407, "Erro:", "Acesso Não Autorizado Pelo Proxy.", "Verifique o usuário e a senha do Proxy (variáveis http_proxy e https_proxy), e em seguida clique o botão 'Avançar' para tentar novamente."},
 };
 
 std::vector<carvo::test::ScriptedHost::Call> boxes(const carvo::test::ScriptedHost& host) {

@@ -13,6 +13,8 @@
 
 #include "NginxServer.h"
 #include "ScriptedHost.h"
+#include "UpdateRules.h"
+#include "UpdateVerifier.h"
 #include "automation/Container.h"
 #include "automation/Dispatch.h"
 #include "automation/Events.h"

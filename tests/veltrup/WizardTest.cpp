@@ -14,7 +14,9 @@
 #include <csignal>
 #include <fstream>
 
+#include "EndingSignals.h"
 #include "MakerKeys.h"
+#include "Program.h"
 #include "TypeLib.h"
 #include "WizardHarness.h"
 #include "host/QtHost.h"

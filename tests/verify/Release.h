@@ -50,6 +50,14 @@ struct Release {
         if (!signedLines) throw std::runtime_error(error);
         return *signedLines;
     }
+    maker::ReleaseLines sign(const maker::SignOptions& options,
+                             const std::string& version = "3") const {
+        std::string error;
+        auto signedLines =
+            maker::signRelease(secret, installer(), version, "setup.bin", options, error);
+        if (!signedLines) throw std::runtime_error(error);
+        return *signedLines;
+    }
     // The version file as the server sends it, with extra lines in MAIN (the first line of a
     // key wins, so extra lines cannot change Version or Shell).
     void writeVersion(const std::string& extra, const std::string& version = "3",

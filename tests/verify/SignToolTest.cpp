@@ -55,7 +55,9 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     ProcessResult signedOut = tool({"sign", (r.dir / "mine" / "maker.key").string(), r.installer().string(), "3"});
     ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
     EXPECT_EQ(signedOut.err, "");
-    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" + r.lines.sha256 + "\nStatementSignature=", 0),
+    EXPECT_EQ(signedOut.out.rfind("Version=3\nShell=setup.bin\nSize=200000\nSHA256=" +
+                                      r.lines.sha256 + "\nProduct=Parvix 2002\nStatementSignature=",
+                                  0),
               0u)
         << signedOut.out;
 
@@ -89,6 +91,49 @@ TEST(SignTool, PrintedLinesPastedIntoTheVersionFileVerify) {
     EXPECT_EQ(verify().out.rfind("refused: ", 0), 0u) << verify().out;
 }
 
+TEST(SignTool, VerifyAppliesVeltrupsRulesAndTheExpiryAsAtNow) {
+    Release r;
+    const std::string key = r.keys.secretFile.string();
+    const auto sign = [&](const std::string& expires) {
+        return tool({"sign", "--now", "2027-01-01T00:00:00Z", "--expires", expires, key,
+                     r.installer().string(), "3"});
+    };
+    EXPECT_NE(sign("30d").out.find("\nExpires=2027-01-31T00:00:00Z\n"), std::string::npos);
+    ProcessResult signedOut = sign("2027-01-31T12:00:00Z");
+    ASSERT_EQ(signedOut.exitStatus, 0) << signedOut.err;
+    r.writeLinks("PublicKey=" + r.keys.publicKey + "\nRequireExpiry=1\n");
+    r.writeVersion(signedOut.out);
+    const auto verify = [&](std::vector<std::string> options) {
+        std::vector<std::string> args{"verify"};
+        args.insert(args.end(), options.begin(), options.end());
+        for (const fs::path& file : {r.linksFile(), r.versionFile(), r.installer()})
+            args.push_back(file.string());
+        return tool(args);
+    };
+    EXPECT_EQ(verify({"--now", "2027-01-31T13:00:00Z"}).exitStatus, 0);  // the hour's margin
+    EXPECT_EQ(verify({"--now", "2027-01-31T13:00:01Z"}).out.rfind("refused: expired: ", 0), 0u);
+    EXPECT_EQ(verify({"--now", "2027-01-02T00:00:00Z", "--product", "Outro 2003"})
+                  .out.rfind("refused: wrong product: ", 0),
+              0u);
+    // Expiries that would sign nothing useful, and times that are none.
+    for (const std::string bad : {"0d", "30x", "d", "-1d", "2026-12-31T23:59:59Z",
+                                  "2027-01-01T00:00:00Z", "2027-01-31 12:00:00"}) {
+        SCOPED_TRACE(bad);
+        ProcessResult refused = sign(bad);
+        EXPECT_EQ(refused.exitStatus, 1);
+        EXPECT_EQ(refused.out, "");
+    }
+    EXPECT_EQ(verify({"--now", "yesterday"}).exitStatus, 1);
+    EXPECT_EQ(verify({"--now"}).exitStatus, 2);
+    // Unsigned version files with what Veltrup cannot compare or would not save under.
+    r.writeLinks("");
+    for (const auto& [version, shell] : std::vector<std::pair<std::string, std::string>>{
+             {"5.0.1", "setup.bin"}, {"99999999999", "setup.bin"}, {"3", "link\u017f.ini"}}) {
+        r.writeVersion("", version, shell);
+        EXPECT_EQ(verify({}).out.rfind("refused: ", 0), 0u) << version << " " << shell;
+    }
+}
+
 TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     Release r;
     EXPECT_EQ(tool({}).exitStatus, 2);
@@ -97,10 +142,23 @@ TEST(SignTool, CommandLineMistakesAndMissingFiles) {
     EXPECT_EQ(tool({"sign", r.keys.secretFile.string(), r.installer().string()}).exitStatus, 2);
     // A version or a name the updater would read back otherwise, or refuse, is not signed.
     const std::vector<std::pair<std::string, std::string>> unsignable = {
-        {"3", "../setup.bin"},  {"3", "links.ini"},  {"3", "setup\xff.bin"},
-        {"3", "setup\x01.bin"}, {"3", " setup.bin"}, {" 3", "setup.bin"},
-        {"\"3\"", "setup.bin"}, {"", "setup.bin"},   {std::string(128, '9'), "setup.bin"},
+        {"3", "../setup.bin"},
+        {"3", "links.ini"},
+        {"3", "setup\xff.bin"},
+        {"3", "setup\x01.bin"},
+        {"3", " setup.bin"},
+        {" 3", "setup.bin"},
+        {"\"3\"", "setup.bin"},
+        {"", "setup.bin"},
+        {std::string(128, '9'), "setup.bin"},
         {"3", "Veltrup"},
+        // What Veltrup cannot compare, and a name its Unicode case folding takes for links.ini.
+        {"5.0.1", "setup.bin"},
+        {"abc", "setup.bin"},
+        {"3,5", "setup.bin"},
+        {"&H10", "setup.bin"},
+        {"99999999999", "setup.bin"},
+        {"3", "link\u017f.ini"},
     };
     for (const auto& [version, name] : unsignable) {
         SCOPED_TRACE(version + " " + name);

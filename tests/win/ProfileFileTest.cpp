@@ -132,4 +132,6 @@ TEST(TextCodec, Utf16RoundTripAndRepairs) {
     EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("a\xC3(\xED\xA0\x80")),
               "a\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(carvo::foldCase("ÀÉÎÕÜ×ÇABC"), "àéîõü×çabc");
+    // A lone lead byte takes nothing with it: the letter after it is folded too.
+    EXPECT_EQ(carvo::foldCase("\xC3\x45\xC3"), "\xC3\x65\xC3");  // "E" and "e" after it
 }
