@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/ClassFactory.h"
-#include "automation/ComError.h"
-#include "automation/Guid.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/ClassFactory.h>
+#include <carvo/automation/ComError.h>
+#include <carvo/automation/Guid.h>
 
 namespace carvo {
 

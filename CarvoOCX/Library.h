@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "CarvoExport.h"
-#include "automation/ClassFactory.h"
-#include "automation/Guid.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/ClassFactory.h>
+#include <carvo/automation/Guid.h>
 
 namespace carvo {
 

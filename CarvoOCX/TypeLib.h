@@ -2,8 +2,8 @@
 // The Carvo type library: one table of names, GUIDs, members and identifiers, read by
 // dispatch, name lookup, registration and the tests.
 
-#include "CarvoExport.h"
-#include "automation/TypeInfo.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/TypeInfo.h>
 
 namespace carvo {
 

@@ -60,3 +60,14 @@ add_executable(carvo-propsheet tools/propsheet.cpp)
 target_link_libraries(carvo-propsheet PRIVATE carvo_pages carvo_comhost)
 carvo_warnings(carvo-propsheet)
 
+
+add_executable(carvo-reg tools/reg.cpp)
+target_link_libraries(carvo-reg PRIVATE carvo_win)
+target_include_directories(carvo-reg PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+carvo_warnings(carvo-reg)
+
+# The tools answer --version with the release they came with.
+foreach(tool carvo-regsvr carvo-version carvo-propsheet carvo-reg)
+    target_compile_definitions(${tool} PRIVATE
+        CARVO_TOOLS_VERSION="${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
+endforeach()

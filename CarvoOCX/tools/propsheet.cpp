@@ -24,9 +24,14 @@ int main(int argc, char** argv) {
                      "libcarvo first (carvo-regsvr).\n"
                      "\n"
                      "  -h, --help    show this text.\n"
+                     "  --version     show the program's version.\n"
                      "\n"
                      "Exit status: 0 the window was closed, 1 the form could not be opened,\n"
                      "2 wrong command line.\n";
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "carvo-propsheet " << CARVO_TOOLS_VERSION << '\n';
         return 0;
     }
     QApplication app(argc, argv);

@@ -3,12 +3,17 @@
 //   carvo-regsvr [-u] [--store FILE] LIBRARY
 // Without --store the library registers in the machine-wide registry store.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
 
 #include "ComHost.h"
+#include "Registration.h"
+#include "tools/ShellWords.h"
+#include "win/RegistryStore.h"
 
 namespace {
 
@@ -23,6 +28,9 @@ constexpr const char* kHelp =
     "  -u            unregister instead of register.\n"
     "  --store FILE  use the registry store FILE instead of the machine-wide one.\n"
     "  -h, --help    show this text.\n"
+    "  --version     show the program's version.\n"
+    "\n"
+    "Registering in the machine-wide store needs root's rights: run it as root (sudo).\n"
     "\n"
     "Exit status: 0 done, 1 the entry point failed or the library could not be loaded,\n"
     "2 wrong command line.\n";
@@ -42,6 +50,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (argc == 2 && (arg == "-h" || arg == "--help")) {
             std::cout << kUsage << kHelp;
+            return 0;
+        }
+        if (argc == 2 && arg == "--version") {
+            std::cout << "carvo-regsvr " << CARVO_TOOLS_VERSION << '\n';
             return 0;
         }
         if (arg == "-u" || arg == "/u") {
@@ -70,6 +82,21 @@ int main(int argc, char** argv) {
         if (status != 0) {
             std::fprintf(stderr, "%s in %s failed: 0x%08X\n", what, library.c_str(),
                          static_cast<unsigned>(status));
+            // The number alone tells a user nothing: say what was refused and the way on. A
+            // store folder that is not there yet is one that only root may make.
+            const std::filesystem::path file =
+                store.empty() ? carvo::defaultRegistryPath() : std::filesystem::path(store);
+            std::error_code ec;
+            const bool noFolder = file.has_parent_path() &&
+                                  !std::filesystem::exists(file.parent_path(), ec) &&
+                                  ::geteuid() != 0;
+            if (status == CARVO_E_ACCESSDENIED || noFolder) {
+                std::fprintf(stderr, "You have no permission to change the registry store %s.\n",
+                             file.c_str());
+                if (::geteuid() != 0)
+                    std::fprintf(stderr, "Run it as root: sudo %s\n",
+                                 carvo::shellWords("carvo-regsvr", argc, argv).c_str());
+            }
             return 1;
         }
         std::printf("%s in %s succeeded.\n", what, library.c_str());

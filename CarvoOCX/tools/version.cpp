@@ -15,9 +15,14 @@ int main(int argc, char** argv) {
                      "FILEVERSION, ProductName, CompanyName and the rest), one KEY=VALUE a line.\n"
                      "\n"
                      "  -h, --help    show this text.\n"
+                     "  --version     show the program's own version.\n"
                      "\n"
                      "Exit status: 0 printed, 1 the file has no version information or cannot be\n"
                      "read, 2 wrong command line.\n";
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "carvo-version " << CARVO_TOOLS_VERSION << '\n';
         return 0;
     }
     if (argc != 2) {

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "CarvoExport.h"
-#include "automation/Dispatch.h"
-#include "automation/Guid.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/Dispatch.h>
+#include <carvo/automation/Guid.h>
 
 namespace carvo {
 

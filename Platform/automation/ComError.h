@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "CarvoExport.h"
+#include <carvo/CarvoExport.h>
 
 namespace carvo {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/Events.h"
-#include "automation/Guid.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/Events.h>
+#include <carvo/automation/Guid.h>
 
 namespace carvo {
 

@@ -6,10 +6,10 @@
 #include <span>
 #include <string_view>
 
-#include "CarvoExport.h"
-#include "automation/ComError.h"
-#include "automation/TypeInfo.h"
-#include "automation/Variant.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/ComError.h>
+#include <carvo/automation/TypeInfo.h>
+#include <carvo/automation/Variant.h>
 
 namespace carvo {
 

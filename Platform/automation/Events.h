@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/TypeInfo.h"
-#include "automation/Variant.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/TypeInfo.h>
+#include <carvo/automation/Variant.h>
 
 namespace carvo {
 

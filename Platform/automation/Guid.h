@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "CarvoExport.h"
+#include <carvo/CarvoExport.h>
 
 namespace carvo {
 

@@ -10,10 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/Variant.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/Variant.h>
 // The whole-file reader and the atomic writer the bags use; hosts have long found them here.
-#include "file/RegularFile.h"
+#include <carvo/file/RegularFile.h>
 
 namespace carvo {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvoExport.h"
-#include "automation/Guid.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/automation/Guid.h>
 
 namespace carvo {
 

@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "CarvoExport.h"
+#include <carvo/CarvoExport.h>
 
 namespace carvo {
 

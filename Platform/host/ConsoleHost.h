@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "CarvoExport.h"
-#include "host/HostServices.h"
+#include <carvo/CarvoExport.h>
+#include <carvo/host/HostServices.h>
 
 namespace carvo {
 

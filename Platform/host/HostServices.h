@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "CarvoExport.h"
+#include <carvo/CarvoExport.h>
 
 namespace carvo {
 

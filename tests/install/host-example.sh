@@ -29,10 +29,13 @@ cmake --build "$work/host" >/dev/null
 cmp "$work/setup.exe" "$work/by-cmake.exe"
 
 echo "== pkg-config carvo"
-export PKG_CONFIG_PATH=$libdir/pkgconfig
+# carvo.pc names the prefix it was built for; the tree was installed elsewhere.
+pc() { PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --define-variable=prefix="$prefix" "$@" carvo; }
+cflags=$(pc --cflags)
+[ "${cflags% }" = "-I$prefix/include" ] || { echo "carvo.pc: Cflags $cflags" >&2; exit 1; }
 # shellcheck disable=SC2046,SC2086
-"$cxx" -std=c++20 $flags $(pkg-config --cflags carvo) "$source/examples/host/main.cpp" \
-    -o "$work/host-pc" $(pkg-config --libs carvo) -Wl,-rpath,"$libdir"
+"$cxx" -std=c++20 $flags $(pc --cflags) "$source/examples/host/main.cpp" \
+    -o "$work/host-pc" $(pc --libs) -Wl,-rpath,"$libdir"
 "$serve" "$work/setup.exe" -- "$work/host-pc" "$work/registry.reg" "{url}" "$work/by-pc.exe"
 cmp "$work/setup.exe" "$work/by-pc.exe"
 
