@@ -172,11 +172,11 @@ keep_downloads
 [ "$(stat -c '%U %a' "$root/opt/parvix-2002")" = "root 755" ] || fail "/opt/parvix-2002 is not root's"
 
 veltrup_as_ordinary_user_through_pkexec() {
-    # Veltrup run by $user (as_user) with the root-owned /opt/parvix-2002, whose links.ini asks
-    # $url/Update.ini: the version file and the installer go into $serve, the server's folder.
-    # The installer is started as root through pkexec (a system bus, polkitd, a rule that lets
-    # $user through). Comes with the elevation helper.
-    :
+    # Veltrup run by an ordinary user with the root-owned /opt/parvix-2002: the installer is
+    # started as root through pkexec (a system bus, polkitd, a rule that lets the user through),
+    # and an unsigned one never is. The script puts the product back as it found it.
+    step "Veltrup as an ordinary user, Instalar through pkexec"
+    "$source_dir/scripts/fresh-root-veltrup.sh" "$root" "$build"
 }
 veltrup_as_ordinary_user_through_pkexec
 
