@@ -66,6 +66,9 @@ set(CPACK_DEBIAN_PROPSHEET_PACKAGE_SECTION utils)
 
 set(CPACK_DEBIAN_VELTRUP_PACKAGE_NAME veltrup)
 set(CPACK_DEBIAN_VELTRUP_PACKAGE_SECTION utils)
+# A product installed for the whole machine is updated with the administrator's password,
+# asked by polkit; a desktop has both, and a per-user product needs neither.
+set(CPACK_DEBIAN_VELTRUP_PACKAGE_RECOMMENDS "pkexec, polkitd")
 
 include(CPack)
 
@@ -100,5 +103,7 @@ cpack_add_component(veltrup DISPLAY_NAME "Veltrup" DEPENDS lib
     DESCRIPTION "update wizard in Portuguese for an installed product
 A three-step wizard that fetches a version file, compares it with the
 installed version, downloads the update's installer with a progress display
-and starts it. A product ships it in its own folder beside links.ini.
+and starts it. A product ships it in its own folder beside links.ini. For a
+product installed for the whole machine, the installer is started as root
+through pkexec, after a root helper has checked the maker's signature.
 veltrup-sign is the maker's tool for signing the updates that Veltrup checks.")

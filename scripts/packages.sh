@@ -91,8 +91,10 @@ $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-rec
 [ -d /var/lib/carvo ] || fail "no /var/lib/carvo after installing"
 dpkg -S /var/lib/carvo | grep -q '^libcarvo1' || fail "/var/lib/carvo belongs to no package"
 grep -q 'Carvo.DownLoad' /var/lib/carvo/registry.reg || fail "libcarvo was not registered on install"
-for tool in carvo-get carvo-regsvr carvo-version carvo-reg carvo-propsheet; do
-    "/usr/bin/$tool" --version | grep -q '[0-9]' || fail "$tool --version"
+for tool in carvo-get carvo-regsvr carvo-version carvo-reg carvo-propsheet Veltrup; do
+    # Without a display, as in a package's script or over ssh.
+    env -u DISPLAY -u WAYLAND_DISPLAY "/usr/bin/$tool" --version | grep -q '[0-9]' ||
+        fail "$tool --version"
 done
 found=$(ldd /usr/bin/Veltrup | awk '$1 == "libcarvo.so.1" {print $3}')
 [ -n "$found" ] && [ "$(realpath -s "$found")" = "/usr/lib/$multiarch/libcarvo.so.1" ] ||
