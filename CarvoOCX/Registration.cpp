@@ -39,6 +39,7 @@ int32_t statusOf(const std::exception& e) {
         if (se->code().category() == std::generic_category() ||
             se->code().category() == std::system_category()) {
             if (code == EACCES || code == EPERM || code == EROFS) return CARVO_E_ACCESSDENIED;
+            if (code == EFBIG) return CARVO_E_FILETOOLARGE;
         }
     }
     if (dynamic_cast<const std::bad_alloc*>(&e)) return CARVO_E_OUTOFMEMORY;

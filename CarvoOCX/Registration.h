@@ -39,6 +39,9 @@ typedef struct carvo_guid {
 #define CARVO_E_OUTOFMEMORY ((int32_t)0x8007000E)
 #define CARVO_CLASS_E_CLASSNOTAVAILABLE ((int32_t)0x80040111)
 #define CARVO_SELFREG_E_CLASS ((int32_t)0x80040201)
+// The registry store would grow past the size a store may have (kMaxStoreBytes), or already
+// has: nothing was written.
+#define CARVO_E_FILETOOLARGE ((int32_t)0x800700DF)
 
 // Register in, or remove from, the machine-wide registry store.
 __attribute__((visibility("default"))) int32_t DllRegisterServer(void);

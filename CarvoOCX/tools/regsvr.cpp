@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
                 if (::geteuid() != 0)
                     std::fprintf(stderr, "Run it as root: sudo %s\n",
                                  carvo::shellWords("carvo-regsvr", argc, argv).c_str());
+            } else if (status == CARVO_E_FILETOOLARGE) {
+                std::fprintf(stderr,
+                             "The registry store %s cannot take this: a store may hold at most "
+                             "%zu MiB. Nothing was written.\n",
+                             file.c_str(), carvo::kMaxStoreBytes / (1024 * 1024));
             }
             return 1;
         }

@@ -101,5 +101,24 @@ TEST(StoreTool, ARefusedWriteSaysSoAndHowToRunAsRoot) {
     EXPECT_EQ(loadBytes(store), "Windows Registry Editor Version 5.00\n");
 }
 
+// A store grown past the size a store may have is never written again: the tools say so, with
+// the limit, for registering and unregistering alike, rather than a bare status code.
+TEST(StoreTool, AStorePastItsLimitIsToldWithTheLimit) {
+    ScratchFolder dir;
+    const auto store = dir / "registry.reg";
+    storeBytes(store, "Windows Registry Editor Version 5.00\n");
+    std::filesystem::resize_file(store, (64u << 20) + 1);  // one byte past 64 MiB
+    for (const char* u : {"", "-u"}) {
+        std::vector<std::string> argv{CARVO_REGSVR, "--store", store.string(), CARVO_LIBRARY_FILE};
+        if (*u) argv.insert(argv.begin() + 1, u);
+        const auto result = runProcess(argv);
+        EXPECT_EQ(result.exitStatus, 1) << u;
+        EXPECT_NE(result.err.find("a store may hold at most 64 MiB. Nothing was written."),
+                  std::string::npos)
+            << result.err;
+    }
+    EXPECT_EQ(std::filesystem::file_size(store), (64u << 20) + 1);
+}
+
 }  // namespace
 }  // namespace carvo::test
