@@ -1,7 +1,6 @@
 #include "DownloadPlace.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +8,8 @@
 #include <QCryptographicHash>
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
+#include "SingleInstanceLock.h"
 #include "win/UniqueFd.h"
 
 namespace fs = std::filesystem;
@@ -38,16 +37,6 @@ std::string withPath(const char* text, const std::string& path) {
 
 FolderFailure plantedFailure(const std::string& folder) {
     return {"Erro:", withPath(kPlantedText, folder), kPlantedAdvice};
-}
-
-fs::path homeOf(uid_t uid) {
-    std::vector<char> buffer(16384);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-        !found->pw_dir)
-        return {};
-    return found->pw_dir;
 }
 
 // The desktop's cache folder: $XDG_CACHE_HOME (a relative one is to be ignored), else

@@ -45,7 +45,8 @@ int ownFolderIn(int parent, const char* name, uid_t uid) {
     return -1;
 }
 
-// The user's home folder as the password database names it, whatever the environment says.
+}  // namespace
+
 fs::path homeOf(uid_t uid) {
     std::vector<char> buffer(16384);
     struct passwd entry {};
@@ -55,8 +56,6 @@ fs::path homeOf(uid_t uid) {
         return {};
     return found->pw_dir;
 }
-
-}  // namespace
 
 int openUserFolder(uid_t uid, fs::path& folder, const UserFolderPlaces& places) {
     const std::string id = std::to_string(uid);

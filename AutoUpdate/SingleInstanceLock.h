@@ -29,6 +29,10 @@ struct UserFolderPlaces {
 // used, and never changed.
 int openUserFolder(uid_t uid, std::filesystem::path& folder, const UserFolderPlaces& places = {});
 
+// The user's home folder as the password database names it, whatever the environment says;
+// empty when it names none.
+std::filesystem::path homeOf(uid_t uid);
+
 // Holds the one-copy lock of an executable for the life of this object. Two processes of the
 // same program file and user share one lock file in the user's private folder, whatever their
 // environment; the lock goes with the process, however it ends.
