@@ -102,6 +102,16 @@ std::string elevationFailure(const ElevationOutcome& outcome) {
             return kVerifyFailureText;
         case helper::kNotNewer:
             return "A versão oferecida não é mais nova do que a instalada, e não foi instalada.";
+        case helper::kStatementRefused:
+            return std::string(
+                       "O arquivo de versão deixou de ser válido (a sua assinatura pode ter "
+                       "expirado), e a atualização não foi instalada. Feche o programa e procure "
+                       "atualizações novamente.") +
+                   kKept;
+        case helper::kNoInstalledVersion:
+            return "O registro do sistema não informa a versão instalada do Parvix 2002, e a "
+                   "atualização não foi instalada. Reinstale o Parvix 2002 ou avise o "
+                   "administrador do computador.";
         default:
             return "O sistema não conseguiu executá-lo.";
     }

@@ -13,9 +13,11 @@ enum Status : int {
     kNotSigned = 4,      // links.ini holds no PublicKey
     kUnsafeStore = 5,    // the store, or the installed version in it
     kUserFile = 6,       // Update.ini or the installer as the user named them
-    kRefused = 7,        // the installer does not verify against the signed statement
+    kRefused = 7,        // the installer's bytes do not match the signed statement
     kNotNewer = 8,       // the signed version is not newer than the installed one
     kCannotStart = 9,
+    kStatementRefused = 10,    // the version file's statement: expired, another product, unsigned
+    kNoInstalledVersion = 11,  // the store records no installed version to compare with
 };
 
 }  // namespace veltrup::helper

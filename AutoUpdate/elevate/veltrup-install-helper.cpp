@@ -19,11 +19,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -216,11 +218,35 @@ std::int32_t installedVersion() {
     try {
         value = veltrup::ReadRegValue(veltrup::HKEY_LOCAL_MACHINE, veltrup::kVersionKey,
                                       veltrup::kVersionValue, VELTRUP_HELPER_STORE);
+        if (value.type() == carvo::VarType::Empty)
+            refuse(kNoInstalledVersion, "the registry store records no installed version");
         if (value.type() == carvo::VarType::Long) return value.toLong();
         if (value.type() == carvo::VarType::String) return veltrup::versionFromText(value.str());
+    } catch (const Refusal&) {
+        throw;
     } catch (...) {
     }
     refuse(kUnsafeStore, "the installed version cannot be read from the registry store");
+}
+
+// pkexec passes on what the caller's process had: its standard input, the signals it ignored,
+// its limits and its niceness. An installer running as root takes none of them: nothing of the
+// user's session may answer its questions, and a lowered file-size limit must not cut it off
+// halfway through writing the product.
+void startFresh() {
+    if (const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC); null >= 0) {
+        ::dup2(null, STDIN_FILENO);  // dup2 clears close-on-exec on the copy
+        if (null != STDIN_FILENO) ::close(null);
+    }
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP) ::signal(signal, SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const struct rlimit unlimited { RLIM_INFINITY, RLIM_INFINITY };
+    for (const int resource : {RLIMIT_FSIZE, RLIMIT_CPU, RLIMIT_AS, RLIMIT_DATA})
+        ::setrlimit(resource, &unlimited);
+    ::setpriority(PRIO_PROCESS, 0, 0);
 }
 
 int run(int argc, char** argv) {
@@ -232,6 +258,7 @@ int run(int argc, char** argv) {
     if (argc != 4)
         refuse(kUsage, "usage: veltrup-install-helper PRODUCT-FOLDER UPDATE.INI INSTALLER");
     ::umask(022);  // an installer running as root makes files for everybody to read
+    startFresh();
     const uid_t uid = callerUid();
     const fs::path product = argv[1];
 
@@ -259,15 +286,16 @@ int run(int argc, char** argv) {
     // product, not expired), then the copy's bytes against it.
     const veltrup::StatementResult statement = veltrup::checkVersionFile(
         versionFile, links, {veltrup::kProductName, std::chrono::system_clock::now(), "Veltrup"});
+    // A statement refused here (expired since the window checked it, say) says nothing against
+    // the installer's bytes: the user's file stays, and a new check fetches a fresh statement.
     if (!statement.ok() || !statement.verified)
-        refuse(kRefused, "the version file is refused: " + statement.reason);
+        refuse(kStatementRefused, "the version file is refused: " + statement.reason);
     const veltrup::VerifyResult verified =
         veltrup::verifyUpdate(versionFile, links, copy.fd(), shell);
     if (!verified.ok) refuse(kRefused, "the installer is refused: " + verified.reason);
     std::int32_t offered = 0;
     try {
-        offered = veltrup::versionFromText(
-            veltrup::ReadProfileString("MAIN", "Version", "", versionFile));
+        offered = veltrup::versionFromText(statement.release.version);  // the signed one
     } catch (const carvo::ComError&) {
         refuse(kNotNewer, "the signed version is not a number");
     }

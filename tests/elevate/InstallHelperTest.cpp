@@ -109,6 +109,7 @@ TEST(InstallHelper, RefusesWhatAnyoneButRootCouldHaveChanged) {
         {"group-writable store", [](Layout&) { fs::permissions(kStore, fs::perms(0664)); }, 5},
         {"installed version unparsable",
          [](Layout&) { Layout::writeStore("\"Version\"=\"5.0.1\""); }, 5},
+        {"no installed version", [](Layout&) { Layout::writeStore(""); }, 11},
         {"Update.ini a link",
          [](Layout& l) {
              fs::rename(l.r.versionFile(), l.r.dir / "real.ini");
@@ -120,7 +121,7 @@ TEST(InstallHelper, RefusesWhatAnyoneButRootCouldHaveChanged) {
         {"root-only folder named by the caller",
          [](Layout& l) { fs::permissions(l.r.dir.path(), fs::perms(0700)); }, 6},
         {"unsigned version file",
-         [](Layout& l) { l.r.writeVersion(""), Layout::chown(l.r.versionFile(), kCaller); }, 7},
+         [](Layout& l) { l.r.writeVersion(""), Layout::chown(l.r.versionFile(), kCaller); }, 10},
         {"last byte changed",
          [](Layout& l) {
              storeBytes(l.r.installer(), l.r.bytes.substr(0, l.r.bytes.size() - 1) + "#");
@@ -133,7 +134,7 @@ TEST(InstallHelper, RefusesWhatAnyoneButRootCouldHaveChanged) {
                  std::chrono::system_clock::now() - std::chrono::hours(2));
              l.resign("3", expired);
          },
-         7},
+         10},
         {"same version as installed", [](Layout& l) { l.resign("2"); }, 8},
     };
     for (const Case& c : cases) {
