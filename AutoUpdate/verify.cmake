@@ -14,4 +14,5 @@ carvo_warnings(veltrup_sign_core)
 
 add_executable(veltrup-sign tools/veltrup-sign.cpp)
 target_link_libraries(veltrup-sign PRIVATE veltrup_sign_core)
+target_compile_definitions(veltrup-sign PRIVATE CARVO_VERSION="${PROJECT_VERSION}")
 carvo_warnings(veltrup-sign)

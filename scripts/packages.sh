@@ -91,7 +91,7 @@ $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-rec
 [ -d /var/lib/carvo ] || fail "no /var/lib/carvo after installing"
 dpkg -S /var/lib/carvo | grep -q '^libcarvo1' || fail "/var/lib/carvo belongs to no package"
 grep -q 'Carvo.DownLoad' /var/lib/carvo/registry.reg || fail "libcarvo was not registered on install"
-for tool in carvo-get carvo-regsvr carvo-version carvo-reg carvo-propsheet Veltrup; do
+for tool in carvo-get carvo-regsvr carvo-version carvo-reg carvo-propsheet Veltrup veltrup-sign; do
     # Without a display, as in a package's script or over ssh.
     env -u DISPLAY -u WAYLAND_DISPLAY "/usr/bin/$tool" --version | grep -q '[0-9]' ||
         fail "$tool --version"

@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "[--with-old-signature]\n"
     "                         SECRET_KEY INSTALLER VERSION [NAME]\n"
     "       veltrup-sign verify [--now TIME] [--product NAME] LINKS_INI UPDATE_INI INSTALLER\n"
-    "       veltrup-sign --help\n";
+    "       veltrup-sign --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -208,6 +208,10 @@ int main(int argc, char** argv) {
             help.replace(at, 9, veltrup::kProductName);
         std::fputs(kUsage, stdout);
         std::fputs(help.c_str(), stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::puts("veltrup-sign (Carvo) " CARVO_VERSION);
         return 0;
     }
     if (args.empty()) return usage();
