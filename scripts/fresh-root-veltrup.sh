@@ -216,12 +216,12 @@ chown "$user:" "$(dirname "$downloads")/Update.ini"
 status=0
 as_user pkexec "$helper" "$product" "$(dirname "$downloads")/Update.ini" "$downloads" || status=$?
 [ "$status" -eq 4 ] || fail "pkexec com o instalador sem assinatura terminou com $status"
-# And a key in links.ini with an unsigned version file: the check refuses it.
+# And a key in links.ini with an unsigned version file: the statement check refuses it (10).
 links "PublicKey=$(sed -n 's/^PublicKey=//p' /srv/veltrup/public.txt)
 "
 status=0
 as_user pkexec "$helper" "$product" "$(dirname "$downloads")/Update.ini" "$downloads" || status=$?
-[ "$status" -eq 7 ] || fail "pkexec com a versão sem assinatura terminou com $status"
+[ "$status" -eq 10 ] || fail "pkexec com a versão sem assinatura terminou com $status"
 links ""
 
 # 3. Unsigned, through the wizard: it says so and starts nothing as root.
