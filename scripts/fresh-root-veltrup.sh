@@ -39,6 +39,8 @@ cleanup() {
     for m in "${mounted[@]}"; do umount "$m" || true; done
     [ "$made_policy" -eq 0 ] || rm -f "$root/usr/sbin/policy-rc.d"
     rm -f "$root/root/veltrup-check.sh"
+    # The test's own fixtures go with it: the root's purge check looks for anything left.
+    rm -rf "$root/usr/local/lib/veltrup-test" "$root/srv/veltrup"
 }
 trap cleanup EXIT
 mount_once() {  # mount_once DIR MOUNT-ARGUMENTS...
