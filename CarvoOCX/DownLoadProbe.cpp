@@ -200,37 +200,33 @@ void DownLoad::GetFileInformation() {
 
         // A proxy that refuses the user (or asks for one) is not the server refusing the file:
         // say so, or the user would look for the fault at the server.
-        if (const int refusal = i1_->proxyRefusal(); refusal == 401 || refusal == 407) {
-            raiseStatus("Acesso Não Autorizado Pelo Proxy, Download Interrompido!");
-            raiseCode(407);
-            raiseError("Acesso Não Autorizado Pelo Proxy!");
+        // A refusal ends the probe with its three texts; the request is dropped and nothing
+        // about the file is known but whether the answer came from the server.
+        const auto refuse = [&](const char* status, std::int32_t refusal, const char* error,
+                                VBool fromServer) {
+            raiseStatus(status);
+            raiseCode(refusal);
+            raiseError(error);
             ResumeSupported_ = VFalse;
-            cancelRequest();
-            FileExists_ = VFalse;
+            FileExists_ = fromServer;
             FileSize_ = 0;
+            cancelRequest();
+        };
+        if (const int refusal = i1_->proxyRefusal(); refusal == 401 || refusal == 407) {
+            refuse("Acesso Não Autorizado Pelo Proxy, Download Interrompido!", 407,
+                   "Acesso Não Autorizado Pelo Proxy!", VFalse);
             return;
         }
 
         const std::string header = i1_->getHeader();
         const std::string code = mid(header, 10, 3);
         if (code == "401") {
-            raiseStatus("Acesso Não Autorizado, Download Interrompido!");
-            raiseCode(401);
-            raiseError("Acesso Não Autorizado!");
-            ResumeSupported_ = VFalse;
-            cancelRequest();
-            FileExists_ = VTrue;
-            FileSize_ = 0;
+            refuse("Acesso Não Autorizado, Download Interrompido!", 401, "Acesso Não Autorizado!",
+                   VTrue);
             return;
         }
         if (code == "403") {
-            raiseStatus("Acesso Negado, Download Interrompido!");
-            raiseCode(403);
-            raiseError("Acesso Negado!");
-            ResumeSupported_ = VFalse;
-            FileExists_ = VTrue;
-            FileSize_ = 0;
-            cancelRequest();
+            refuse("Acesso Negado, Download Interrompido!", 403, "Acesso Negado!", VTrue);
             return;
         }
         if (code == "404") {
